@@ -1,0 +1,8 @@
+# Debian's mingw-w64 cross compilers, win32 thread model (no libwinpthread).
+set(CMAKE_C_COMPILER ${QB_TRIPLE}-gcc-win32)
+set(CMAKE_CXX_COMPILER ${QB_TRIPLE}-g++-win32)
+set(CMAKE_RC_COMPILER ${QB_TRIPLE}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${QB_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -1,0 +1,60 @@
+// The DLL entry point and the four exported functions.
+#include <windows.h>
+#include <unknwn.h>
+
+#include "handler/quirebinder.h"
+#include "server/class_factory.h"
+#include "server/module.h"
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+{
+    switch (reason) {
+    case DLL_PROCESS_ATTACH:
+        DisableThreadLibraryCalls(instance);
+        module_attach(instance);
+        break;
+    case DLL_PROCESS_DETACH:
+        module_detach();
+        break;
+    default:
+        break;
+    }
+    return TRUE;
+}
+
+STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv)
+{
+    if (!ppv)
+        return E_POINTER;
+    *ppv = nullptr;
+    EnterCriticalSection(&g_module.lock);
+    if (!g_module.initialized)
+        initialize_module();
+    HRESULT hr = CLASS_E_CLASSNOTAVAILABLE;
+    if (IsEqualCLSID(rclsid, CLSID_Quirebinder))
+        hr = create_and_query<CClassFactory<Quirebinder>>(riid, ppv);
+    LeaveCriticalSection(&g_module.lock);
+    return hr;
+}
+
+STDAPI DllCanUnloadNow()
+{
+    EnterCriticalSection(&g_module.lock);
+    HRESULT hr = S_FALSE;
+    if (static_cast<ULONG>(g_module_lock_count) == 0) {
+        finalize_module();
+        hr = S_OK;
+    }
+    LeaveCriticalSection(&g_module.lock);
+    return hr;
+}
+
+STDAPI DllRegisterServer()
+{
+    return S_OK;
+}
+
+STDAPI DllUnregisterServer()
+{
+    return S_OK;
+}

@@ -1,0 +1,81 @@
+#include "server/propsys_binding.h"
+
+#include "server/log.h"
+#include "server/module.h"
+
+namespace {
+
+constexpr char PROPSYS_DLL[] = "propsys.dll";
+
+// Loads the library by name while the context of the module's manifest
+// (resource 2) is active; a context that cannot be activated counts as a
+// missing library.
+HMODULE load_under_module_context()
+{
+    ACTCTXW context = {};
+    context.cbSize = sizeof(context);
+    context.dwFlags = ACTCTX_FLAG_HMODULE_VALID | ACTCTX_FLAG_RESOURCE_NAME_VALID;
+    context.hModule = g_module.instance;
+    context.lpResourceName = MAKEINTRESOURCEW(2);
+    const HANDLE handle = CreateActCtxW(&context);
+    if (handle == INVALID_HANDLE_VALUE)
+        return nullptr;
+    HMODULE library = nullptr;
+    ULONG_PTR cookie = 0;
+    if (ActivateActCtx(handle, &cookie)) {
+        library = LoadLibraryA(PROPSYS_DLL);
+        const DWORD error = GetLastError();
+        DeactivateActCtx(0, cookie);
+        SetLastError(error);
+    }
+    ReleaseActCtx(handle);
+    return library;
+}
+
+template <class Function>
+bool look_up(HMODULE library, const char* name, Function& target)
+{
+    target = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library, name)));
+    if (target)
+        return true;
+    if (log_errors())
+        debug_log("%hs:%hs:%hs", "Missing Function", PROPSYS_DLL, name);
+    return false;
+}
+
+}  // namespace
+
+void bind_property_system()
+{
+    g_module.propsys = load_under_module_context();
+    if (!g_module.propsys) {
+        if (log_errors())
+            debug_log("%hs:%hs", "Missing DLL", PROPSYS_DLL);
+        return;
+    }
+    const HMODULE library = g_module.propsys;
+    // Every function is looked up, so each missing one gets its own line.
+    bool complete = look_up(library, "PSCreateMemoryPropertyStore",
+                            g_module.pfnPSCreateMemoryPropertyStore);
+    complete &= look_up(library, "PSCreateAdapterFromPropertyStore",
+                        g_module.pfnPSCreateAdapterFromPropertyStore);
+    complete &= look_up(library, "PSStringFromPropertyKey", g_module.pfnPSStringFromPropertyKey);
+    complete &= look_up(library, "PSGetNameFromPropertyKey", g_module.pfnPSGetNameFromPropertyKey);
+    complete &= look_up(library, "InitPropVariantFromStringVector",
+                        g_module.pfnInitPropVariantFromStringVector);
+    if (!complete)
+        unbind_property_system();
+}
+
+void unbind_property_system()
+{
+    g_module.pfnPSCreateMemoryPropertyStore = nullptr;
+    g_module.pfnPSCreateAdapterFromPropertyStore = nullptr;
+    g_module.pfnPSStringFromPropertyKey = nullptr;
+    g_module.pfnPSGetNameFromPropertyKey = nullptr;
+    g_module.pfnInitPropVariantFromStringVector = nullptr;
+    if (g_module.propsys) {
+        FreeLibrary(g_module.propsys);
+        g_module.propsys = nullptr;
+    }
+}

@@ -1,0 +1,26 @@
+#!/bin/sh
+# Installs, idempotently, every Debian package the build and the tests need.
+set -eu
+
+PACKAGES="cmake ninja-build make python3
+g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32
+binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
+wine wine64 xvfb xauth
+googletest
+clang libclang-rt-14-dev llvm"
+
+missing=""
+for p in $PACKAGES; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing="$missing $p"
+    fi
+done
+
+if [ -n "$missing" ]; then
+    SUDO=""
+    [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+    export DEBIAN_FRONTEND=noninteractive
+    $SUDO apt-get update -q
+    # shellcheck disable=SC2086
+    $SUDO apt-get install -y -q --no-install-recommends $missing
+fi
