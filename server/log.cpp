@@ -5,6 +5,7 @@
 
 #include <cstdarg>
 #include <cwchar>
+#include <initializer_list>
 
 namespace {
 

@@ -11,7 +11,7 @@ HANDLE open_log_file();
 // Appends one line "pid:tid:message\r\n". The format is narrow and follows
 // the wide printf conventions: %hs for narrow strings, %ls for wide ones.
 // Returns false when the log is closed.
-bool debug_log(const char* format, ...) __attribute__((format(ms_printf, 1, 2)));
+bool debug_log(const char* format, ...);
 
 // "serial:QueryInterface:{IID}:name"; a null name means the interface is
 // not supported. Callers test log_trace() first.

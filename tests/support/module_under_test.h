@@ -64,3 +64,13 @@ void finalize_module_now();
 std::wstring source_path(const wchar_t* relative);
 // A fresh empty folder for one test's files, under the build tree.
 std::wstring scratch_folder();
+
+// For white-box tests that link the module's code into the test program:
+// writes the Debug option, then runs the module's own initialisation in this
+// process (the log opens when debug is nonzero). stop_module_in_process
+// finalises it again.
+void start_module_in_process(DWORD debug);
+void stop_module_in_process();
+
+// Windows form ("Z:\...") of a Unix path.
+std::wstring windows_path(const char* unix_path);
