@@ -1,0 +1,171 @@
+// The four ways the shell hands the handler its file or files: a stream, a
+// path, IPersistFile::Load and a data object holding a drop list. Books are
+// only created here; nothing is read until a book is first used.
+#include "handler/quirebinder.h"
+
+#include <shellapi.h>
+
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "book/mobi_book.h"
+#include "server/log.h"
+
+namespace {
+
+const HRESULT ALREADY_INITIALIZED = HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED);
+
+// The longest path Windows can name, in characters; a longer name in a drop
+// list is skipped like an unreadable one.
+constexpr UINT MAX_NAME_LENGTH = 32767;
+
+// A storage medium returned by GetData, released on every way out.
+class MediumHolder {
+public:
+    MediumHolder() : medium_() {}
+    ~MediumHolder()
+    {
+        if (medium_.tymed != TYMED_NULL)
+            ReleaseStgMedium(&medium_);
+    }
+    MediumHolder(const MediumHolder&) = delete;
+    MediumHolder& operator=(const MediumHolder&) = delete;
+
+    STGMEDIUM* get() { return &medium_; }
+
+private:
+    STGMEDIUM medium_;
+};
+
+// Global memory locked for as long as the holder lives.
+class GlobalLockHolder {
+public:
+    explicit GlobalLockHolder(HGLOBAL memory) : memory_(memory), data_(GlobalLock(memory)) {}
+    ~GlobalLockHolder()
+    {
+        if (data_)
+            GlobalUnlock(memory_);
+    }
+    GlobalLockHolder(const GlobalLockHolder&) = delete;
+    GlobalLockHolder& operator=(const GlobalLockHolder&) = delete;
+
+    void* data() const { return data_; }
+
+private:
+    HGLOBAL memory_;
+    void* data_;
+};
+
+}  // namespace
+
+void Quirebinder::add_book(const wchar_t* path)
+{
+    std::unique_ptr<MobiBook> book(new MobiBook(path));
+    books.push_back(book.get());
+    book.release();
+}
+
+void Quirebinder::add_book(IStream* stream)
+{
+    std::unique_ptr<MobiBook> book(new MobiBook(stream));
+    books.push_back(book.get());
+    book.release();
+}
+
+STDMETHODIMP Quirebinder::Initialize(IStream* stream, DWORD mode)
+{
+    trace_object(serial(), "Initialize(IStream *, DWORD)");
+    if (!books.empty())
+        return ALREADY_INITIALIZED;
+    if (mode == STGM_READWRITE)
+        return STG_E_ACCESSDENIED;
+    if (!stream)
+        return E_INVALIDARG;
+    try {
+        add_book(stream);
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
+STDMETHODIMP Quirebinder::Initialize(LPCWSTR path, DWORD mode)
+{
+    trace_object(serial(), "Initialize(LPCWSTR, DWORD)");
+    if (!books.empty())
+        return ALREADY_INITIALIZED;
+    if (mode == STGM_READWRITE)
+        return STG_E_ACCESSDENIED;
+    if (!path)
+        return E_INVALIDARG;
+    try {
+        add_book(path);
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
+STDMETHODIMP Quirebinder::Load(LPCOLESTR path, DWORD)
+{
+    trace_object(serial(), "Load");
+    if (!books.empty())
+        return ALREADY_INITIALIZED;
+    if (!path)
+        return E_INVALIDARG;
+    try {
+        add_book(path);
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
+// The selection of a property sheet: one book per file of the drop list, in
+// its order. Files whose names cannot be read are skipped.
+STDMETHODIMP Quirebinder::Initialize(PCIDLIST_ABSOLUTE, IDataObject* data, HKEY)
+{
+    trace_object(serial(), "Initialize(LPCITEMIDLIST, IDataObject *, HKEY)");
+    if (!books.empty())
+        return ALREADY_INITIALIZED;
+    if (!data)
+        return E_INVALIDARG;
+    try {
+        FORMATETC format = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+        MediumHolder medium;
+        ENSURE(data->GetData(&format, medium.get()));
+        if (medium.get()->tymed != TYMED_HGLOBAL)
+            return E_FAIL;
+
+        GlobalLockHolder lock(medium.get()->hGlobal);
+        if (!lock.data())
+            return E_OUTOFMEMORY;
+        HDROP drop = static_cast<HDROP>(lock.data());
+
+        const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+        books.reserve(count);
+        std::vector<wchar_t> name;
+        for (UINT i = 0; i < count; ++i) {
+            const UINT length = DragQueryFileW(drop, i, nullptr, 0);
+            if (length == 0 || length > MAX_NAME_LENGTH)
+                continue;
+            name.assign(std::size_t(length) + 2, L'\0');
+            if (DragQueryFileW(drop, i, name.data(), length + 1) != length)
+                continue;
+            name[length] = L'\0';
+            add_book(name.data());
+        }
+        return books.empty() ? E_FAIL : S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}

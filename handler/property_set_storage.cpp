@@ -1,0 +1,55 @@
+// Read-only property sets: the property system's adapter over the handler's
+// in-memory store. Every kind of write is refused before anything is built.
+#include "handler/quirebinder.h"
+
+#include <new>
+
+#include "server/log.h"
+
+STDMETHODIMP Quirebinder::Create(REFFMTID, const CLSID*, DWORD, DWORD, IPropertyStorage** storage)
+{
+    trace_object(serial(), "Create");
+    if (!storage)
+        return E_POINTER;
+    *storage = nullptr;
+    return STG_E_ACCESSDENIED;
+}
+
+STDMETHODIMP Quirebinder::Open(REFFMTID format_id, DWORD mode, IPropertyStorage** storage)
+{
+    if (!storage)
+        return E_POINTER;
+    *storage = nullptr;
+    if (mode & (STGM_WRITE | STGM_READWRITE))
+        return STG_E_ACCESSDENIED;
+    try {
+        ENSURE(ensure_property_store(true));
+        return property_set_storage->Open(format_id, mode, storage);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
+STDMETHODIMP Quirebinder::Delete(REFFMTID)
+{
+    trace_object(serial(), "Delete");
+    return STG_E_ACCESSDENIED;
+}
+
+STDMETHODIMP Quirebinder::Enum(IEnumSTATPROPSETSTG** enumerator)
+{
+    trace_object(serial(), "Enum");
+    if (!enumerator)
+        return E_POINTER;
+    *enumerator = nullptr;
+    try {
+        ENSURE(ensure_property_store(true));
+        return property_set_storage->Enum(enumerator);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}

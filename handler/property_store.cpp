@@ -1,0 +1,208 @@
+// Read-only shell properties: the first book's title, language and authors
+// in an in-memory store of the property system, built once and kept.
+#include "handler/quirebinder.h"
+
+#include <propkey.h>
+#include <propvarutil.h>
+#include <shlwapi.h>
+
+#include <cwchar>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "book/mobi_book.h"
+#include "server/log.h"
+#include "server/module.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+// A PROPVARIANT cleared on every way out.
+class PropVariantHolder {
+public:
+    PropVariantHolder() { PropVariantInit(&value_); }
+    ~PropVariantHolder() { PropVariantClear(&value_); }
+    PropVariantHolder(const PropVariantHolder&) = delete;
+    PropVariantHolder& operator=(const PropVariantHolder&) = delete;
+
+    PROPVARIANT* get() { return &value_; }
+
+private:
+    PROPVARIANT value_;
+};
+
+HRESULT set_string(IPropertyStore* store, REFPROPERTYKEY key, const std::wstring& text)
+{
+    PropVariantHolder value;
+    ENSURE(SHStrDupW(text.c_str(), &value.get()->pwszVal));
+    value.get()->vt = VT_LPWSTR;
+    ENSURE(store->SetValue(key, *value.get()));
+    return S_OK;
+}
+
+HRESULT set_string_vector(IPropertyStore* store, REFPROPERTYKEY key,
+                          const std::vector<std::wstring>& texts)
+{
+    std::vector<PCWSTR> pointers;
+    pointers.reserve(texts.size());
+    for (const std::wstring& text : texts)
+        pointers.push_back(text.c_str());
+    if (pointers.size() > ULONG_MAX)
+        return E_OUTOFMEMORY;
+    PropVariantHolder value;
+    ENSURE(g_module.pfnInitPropVariantFromStringVector(pointers.data(), ULONG(pointers.size()),
+                                                       value.get()));
+    ENSURE(store->SetValue(key, *value.get()));
+    return S_OK;
+}
+
+// The key's canonical text and, where the property system knows it, its
+// name in parentheses: "{F29F85E0-...} 2 (System.Title)".
+void trace_get_value(ULONG serial, REFPROPERTYKEY key)
+{
+    constexpr std::size_t TEXT_SIZE = 1024;
+    constexpr UINT KEY_TEXT_LIMIT = 50;
+    static const wchar_t UNKNOWN_KEY[] = L"{???} ?";
+
+    wchar_t text[TEXT_SIZE];
+    if (!g_module.propsys || FAILED(g_module.pfnPSStringFromPropertyKey(key, text, KEY_TEXT_LIMIT)))
+        wcscpy(text, UNKNOWN_KEY);
+    text[TEXT_SIZE - 1] = L'\0';
+    if (g_module.propsys) {
+        PWSTR name = nullptr;
+        if (SUCCEEDED(g_module.pfnPSGetNameFromPropertyKey(key, &name)) && name) {
+            std::size_t length = wcslen(text);
+            for (const wchar_t* part : {L" (", static_cast<const wchar_t*>(name), L")"}) {
+                for (; *part && length + 1 < TEXT_SIZE; ++part)
+                    text[length++] = *part;
+            }
+            text[length] = L'\0';
+        }
+        CoTaskMemFree(name);
+    }
+    debug_log("%04lu:%hs:%ls", serial, "GetValue", text);
+}
+
+}  // namespace
+
+HRESULT Quirebinder::ensure_property_store(bool for_set_storage)
+{
+    if (!g_module.propsys)
+        return E_FAIL;
+    if (books.empty())
+        return E_FAIL;
+    MobiBook& book = *books[0];
+    if (!book.is_valid())
+        return E_FAIL;
+
+    if (!property_store) {
+        ComPtr<IPropertyStore> store;
+        ENSURE(g_module.pfnPSCreateMemoryPropertyStore(IID_PPV_ARGS(&store)));
+        if (!book.title.empty())
+            ENSURE(set_string(store.Get(), PKEY_Title, book.title));
+        if (!book.language.empty())
+            ENSURE(set_string(store.Get(), PKEY_Language, book.language));
+        if (for_set_storage) {
+            if (!book.creator.empty())
+                ENSURE(set_string(store.Get(), PKEY_Author, book.creator));
+        } else {
+            if (!book.authors.empty())
+                ENSURE(set_string_vector(store.Get(), PKEY_Author, book.authors));
+        }
+        property_store = store;
+    }
+    if (for_set_storage && !property_set_storage) {
+        ComPtr<IPropertySetStorage> adapter;
+        ENSURE(g_module.pfnPSCreateAdapterFromPropertyStore(property_store.Get(),
+                                                            IID_PPV_ARGS(&adapter)));
+        property_set_storage = adapter;
+    }
+    return S_OK;
+}
+
+STDMETHODIMP Quirebinder::GetCount(DWORD* count)
+{
+    trace_object(serial(), "GetCount");
+    if (!count)
+        return E_POINTER;
+    *count = 0;
+    try {
+        const HRESULT hr = ensure_property_store(false);
+        if (FAILED(hr))
+            return hr;
+        return property_store->GetCount(count);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
+STDMETHODIMP Quirebinder::GetAt(DWORD index, PROPERTYKEY* key)
+{
+    trace_object(serial(), "GetAt");
+    if (!key)
+        return E_POINTER;
+    *key = PROPERTYKEY{};
+    try {
+        const HRESULT hr = ensure_property_store(false);
+        if (FAILED(hr))
+            return hr;
+        return property_store->GetAt(index, key);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
+STDMETHODIMP Quirebinder::GetValue(REFPROPERTYKEY key, PROPVARIANT* value)
+{
+    if (log_trace())
+        trace_get_value(serial(), key);
+    if (!value)
+        return E_POINTER;
+    PropVariantInit(value);
+    try {
+        const HRESULT hr = ensure_property_store(false);
+        if (FAILED(hr))
+            return hr;
+        return property_store->GetValue(key, value);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
+STDMETHODIMP Quirebinder::SetValue(REFPROPERTYKEY, REFPROPVARIANT)
+{
+    trace_object(serial(), "SetValue");
+    return STG_E_ACCESSDENIED;
+}
+
+// Builds the store if need be, then lets go of the books: the object can be
+// initialised again, and keeps the properties it has.
+STDMETHODIMP Quirebinder::Commit()
+{
+    trace_object(serial(), "Commit");
+    try {
+        const HRESULT hr = ensure_property_store(false);
+        if (FAILED(hr))
+            return hr;
+        release_books();
+        return property_store->Commit();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
+STDMETHODIMP Quirebinder::IsPropertyWritable(REFPROPERTYKEY)
+{
+    trace_object(serial(), "IsPropertyWritable");
+    return S_FALSE;
+}

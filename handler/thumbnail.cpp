@@ -1,0 +1,190 @@
+// Thumbnails: GetLocation decodes the first book's cover, fits it into the
+// requested box and keeps it as a top-down 32-bit DIB section until Extract
+// or GetThumbnail hands it over.
+#include "handler/quirebinder.h"
+
+#include <wincodec.h>
+
+#include <climits>
+#include <cstdint>
+#include <new>
+
+#include "book/mobi_book.h"
+#include "handler/thumbnail_fit.h"
+#include "server/log.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+// Puts a converter to 32-bit BGR in front of source unless it already
+// delivers that format.
+HRESULT convert_to_bgr32(IWICImagingFactory* factory, ComPtr<IWICBitmapSource>& source)
+{
+    WICPixelFormatGUID format;
+    ENSURE(source->GetPixelFormat(&format));
+    if (IsEqualGUID(format, GUID_WICPixelFormat32bppBGR))
+        return S_OK;
+    ComPtr<IWICFormatConverter> converter;
+    ENSURE(factory->CreateFormatConverter(&converter));
+    ENSURE(converter->Initialize(source.Get(), GUID_WICPixelFormat32bppBGR,
+                                 WICBitmapDitherTypeNone, nullptr, 0.0,
+                                 WICBitmapPaletteTypeCustom));
+    source = converter;
+    return S_OK;
+}
+
+// Owns a GDI bitmap until it is handed on.
+class BitmapHolder {
+public:
+    explicit BitmapHolder(HBITMAP bitmap) : bitmap_(bitmap) {}
+    ~BitmapHolder()
+    {
+        if (bitmap_)
+            DeleteObject(bitmap_);
+    }
+    BitmapHolder(const BitmapHolder&) = delete;
+    BitmapHolder& operator=(const BitmapHolder&) = delete;
+
+    HBITMAP release()
+    {
+        HBITMAP bitmap = bitmap_;
+        bitmap_ = nullptr;
+        return bitmap;
+    }
+
+private:
+    HBITMAP bitmap_;
+};
+
+// Decodes the book's cover, fits it into box by flags and copies it into a
+// new top-down 32-bit DIB section.
+HRESULT make_thumbnail(MobiBook& book, const SIZE& box, DWORD flags, HBITMAP* out)
+{
+    if (box.cx <= 0 || box.cy <= 0)
+        return E_INVALIDARG;
+
+    ComPtr<IWICBitmapSource> source;
+    ENSURE(book.get_cover_image(&source));
+    ComPtr<IWICImagingFactory> factory;
+    ENSURE(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                            IID_PPV_ARGS(&factory)));
+    ENSURE(convert_to_bgr32(factory.Get(), source));
+
+    UINT width = 0;
+    UINT height = 0;
+    ENSURE(source->GetSize(&width, &height));
+    if (width == 0 || height == 0)
+        return E_FAIL;
+
+    const ThumbnailSize target =
+        fit_thumbnail(width, height, UINT(box.cx), UINT(box.cy), flags);
+    if (target.width != width || target.height != height) {
+        ComPtr<IWICBitmapScaler> scaler;
+        ENSURE(factory->CreateBitmapScaler(&scaler));
+        ENSURE(scaler->Initialize(source.Get(), target.width, target.height,
+                                  WICBitmapInterpolationModeFant));
+        source = scaler;
+        width = target.width;
+        height = target.height;
+    }
+    ENSURE(convert_to_bgr32(factory.Get(), source));
+
+    // The DIB's header holds the sides as LONG and CopyPixels takes the
+    // stride and the buffer size as UINT.
+    const std::uint64_t stride = std::uint64_t(width) * 4;
+    const std::uint64_t bytes = stride * height;
+    if (width > LONG_MAX || height > LONG_MAX || bytes > UINT_MAX)
+        return E_OUTOFMEMORY;
+
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = LONG(width);
+    info.bmiHeader.biHeight = -LONG(height);
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+
+    void* pixels = nullptr;
+    HDC screen = GetDC(nullptr);
+    HBITMAP created = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &pixels, nullptr, 0);
+    ReleaseDC(nullptr, screen);
+    if (!created || !pixels) {
+        const DWORD error = GetLastError();
+        if (created)
+            DeleteObject(created);
+        return HRESULT_FROM_WIN32(error);
+    }
+    BitmapHolder bitmap(created);
+    ENSURE(source->CopyPixels(nullptr, UINT(stride), UINT(bytes), static_cast<BYTE*>(pixels)));
+    *out = bitmap.release();
+    return S_OK;
+}
+
+}  // namespace
+
+STDMETHODIMP Quirebinder::GetLocation(LPWSTR path, DWORD path_size, DWORD* priority,
+                                      const SIZE* size, DWORD, DWORD* flags)
+{
+    trace_object(serial(), "GetLocation");
+    if (!size || !flags)
+        return E_POINTER;
+    try {
+        if (books.empty())
+            return E_FAIL;
+        if (extracted_bitmap) {
+            DeleteObject(extracted_bitmap);
+            extracted_bitmap = nullptr;
+        }
+        MobiBook& book = *books[0];
+        if (!book.is_valid() || book.cover_size == 0)
+            return S_OK;
+        if (path) {
+            if (book.file_path.size() >= path_size)
+                return E_OUTOFMEMORY;
+            book.file_path.copy(path, book.file_path.size());
+            path[book.file_path.size()] = L'\0';
+        }
+        if (priority)
+            *priority = IEIT_PRIORITY_NORMAL;
+        *flags |= IEIFLAG_REFRESH;
+        return make_thumbnail(book, *size, *flags, &extracted_bitmap);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
+STDMETHODIMP Quirebinder::Extract(HBITMAP* bitmap)
+{
+    trace_object(serial(), "Extract");
+    if (!bitmap)
+        return E_POINTER;
+    *bitmap = extracted_bitmap;
+    if (!extracted_bitmap)
+        return E_NOTIMPL;
+    extracted_bitmap = nullptr;
+    return S_OK;
+}
+
+STDMETHODIMP Quirebinder::GetThumbnail(UINT cx, HBITMAP* bitmap, WTS_ALPHATYPE* alpha)
+{
+    trace_object(serial(), "GetThumbnail");
+    if (!bitmap || !alpha)
+        return E_POINTER;
+    *alpha = WTSAT_UNKNOWN;
+    *bitmap = nullptr;
+    // A side above LONG_MAX is no size at all; GetLocation refuses it.
+    const LONG side = cx > LONG_MAX ? 0 : LONG(cx);
+    const SIZE box = {side, side};
+    DWORD flags = IEIFLAG_ORIGSIZE | IEIFLAG_QUALITY;
+    IExtractImage* extract = this;
+    ENSURE(extract->GetLocation(nullptr, 0, nullptr, &box, 0, &flags));
+    if (!extracted_bitmap)
+        return E_NOTIMPL;
+    *bitmap = extracted_bitmap;
+    extracted_bitmap = nullptr;
+    *alpha = WTSAT_RGB;
+    return S_OK;
+}
