@@ -193,8 +193,14 @@ std::wstring scratch_folder()
     return path;
 }
 
+namespace {
+bool g_started_in_process = false;
+}
+
 void start_module_in_process(DWORD debug)
 {
+    stop_module_in_process();
+    g_started_in_process = true;
     clear_options();
     if (debug != 0)
         set_option_dword(L"Debug", debug);
@@ -205,6 +211,9 @@ void start_module_in_process(DWORD debug)
 
 void stop_module_in_process()
 {
+    if (!g_started_in_process)
+        return;
+    g_started_in_process = false;
     finalize_module();
     module_detach();
     clear_options();

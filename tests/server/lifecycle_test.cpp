@@ -1,0 +1,176 @@
+// Module start and stop, the class factory and object serials, seen through
+// the module's exports and its trace log.
+#include <gtest/gtest.h>
+
+#include "tests/support/module_under_test.h"
+
+namespace {
+
+const CLSID OTHER_CLASS = {0x12345678, 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7, 8}};
+
+class Lifecycle : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        clear_options();
+        delete_log();
+        set_option_dword(L"Debug", 2);
+    }
+    void TearDown() override { clear_options(); }
+
+    HRESULT get_class_object(REFCLSID clsid, REFIID iid, void** out)
+    {
+        return qb_module().DllGetClassObject(clsid, iid, out);
+    }
+    HRESULT can_unload() { return qb_module().DllCanUnloadNow(); }
+
+    static int count(const std::vector<std::string>& lines, const std::string& text)
+    {
+        int n = 0;
+        for (const std::string& line : lines)
+            n += line == text;
+        return n;
+    }
+};
+
+TEST_F(Lifecycle, FirstObjectOfTheProcessIsTheFirstFactoryWithSerialOne)
+{
+    {
+        ComPtr<IClassFactory> factory = qb_factory();
+        ASSERT_TRUE(factory);
+    }
+    const std::vector<std::string> lines = log_messages();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ("Quirebinder 1.1.1271", lines[0]);
+    EXPECT_EQ(1, count(lines, "0001:CClassFactoryBase"));
+    EXPECT_EQ(1, count(lines, "0001:~CClassFactoryBase"));
+    EXPECT_EQ(S_OK, can_unload());
+    EXPECT_EQ("Finalizing module", log_messages().back());
+}
+
+TEST_F(Lifecycle, UnloadBeforeAnyClassObjectChangesNothing)
+{
+    EXPECT_EQ(S_OK, can_unload());
+    EXPECT_FALSE(log_exists());
+}
+
+TEST_F(Lifecycle, ModuleStaysWhileAFactoryOrServerLockLivesAndRestartsAfterwards)
+{
+    ComPtr<IClassFactory> factory = qb_factory();
+    ASSERT_TRUE(factory);
+    EXPECT_EQ(S_FALSE, can_unload());
+
+    EXPECT_EQ(S_OK, factory->LockServer(TRUE));
+    factory.Reset();
+    EXPECT_EQ(S_FALSE, can_unload());  // the lock alone holds the module
+    EXPECT_EQ(0, count(log_messages(), "Finalizing module"));
+
+    // LockServer(FALSE) through a second factory's interface.
+    ComPtr<IClassFactory> second = qb_factory();
+    ASSERT_TRUE(second);
+    EXPECT_EQ(S_OK, second->LockServer(FALSE));
+    second.Reset();
+    EXPECT_EQ(S_OK, can_unload());
+    EXPECT_EQ(1, count(log_messages(), "Finalizing module"));
+
+    // The next class object starts the module again with a second banner.
+    ComPtr<IClassFactory> third = qb_factory();
+    ASSERT_TRUE(third);
+    EXPECT_EQ(2, count(log_messages(), "Quirebinder 1.1.1271"));
+    EXPECT_EQ(1, count(log_messages(), "0003:CClassFactoryBase"));  // serials never restart
+}
+
+TEST_F(Lifecycle, OtherClassIsRefusedButTheModuleStillStarts)
+{
+    void* out = reinterpret_cast<void*>(1);
+    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, get_class_object(OTHER_CLASS, IID_IClassFactory, &out));
+    EXPECT_EQ(nullptr, out);
+    const std::vector<std::string> lines = log_messages();
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_EQ("Quirebinder 1.1.1271", lines[0]);
+}
+
+TEST_F(Lifecycle, UnsupportedFactoryInterfaceDestroysTheNewFactoryAtOnce)
+{
+    void* out = reinterpret_cast<void*>(1);
+    EXPECT_EQ(E_NOINTERFACE, get_class_object(CLSID_Quirebinder, IID_IClassFactory2, &out));
+    EXPECT_EQ(nullptr, out);
+    const std::vector<std::string> lines = log_messages();
+    ASSERT_EQ(4u, lines.size());
+    EXPECT_EQ("0001:CClassFactoryBase", lines[1]);
+    EXPECT_EQ("0001:QueryInterface:{B196B28F-BAB4-101A-B69C-00AA00341D07}:(unsupported)",
+              lines[2]);
+    EXPECT_EQ("0001:~CClassFactoryBase", lines[3]);
+    EXPECT_EQ(S_OK, can_unload());
+}
+
+TEST_F(Lifecycle, FactoryIdentityIsOneObject)
+{
+    ComPtr<IUnknown> unknown;
+    ASSERT_EQ(S_OK, get_class_object(CLSID_Quirebinder, IID_IUnknown,
+                                     reinterpret_cast<void**>(unknown.GetAddressOf())));
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(S_OK, unknown.As(&factory));
+    ComPtr<IUnknown> again;
+    ASSERT_EQ(S_OK, factory.As(&again));
+    EXPECT_EQ(unknown.Get(), again.Get());
+    EXPECT_NE(static_cast<void*>(unknown.Get()), static_cast<void*>(factory.Get()));
+    const std::vector<std::string> lines = log_messages();
+    EXPECT_EQ(1, count(lines, "0001:QueryInterface:{00000001-0000-0000-C000-000000000046}:IClassFactory"));
+    EXPECT_EQ(2, count(lines, "0001:QueryInterface:{00000000-0000-0000-C000-000000000046}:IUnknown"));
+}
+
+TEST_F(Lifecycle, AggregationIsRefusedAfterTheCreateInstanceTrace)
+{
+    ComPtr<IClassFactory> factory = qb_factory();
+    ASSERT_TRUE(factory);
+    void* out = reinterpret_cast<void*>(1);
+    EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(factory.Get(), IID_IUnknown, &out));
+    EXPECT_EQ(nullptr, out);
+    const std::vector<std::string> lines = log_messages();
+    EXPECT_EQ("0001:CreateInstance", lines.back());
+    EXPECT_EQ(0, count(lines, "0002:Quirebinder"));
+}
+
+TEST_F(Lifecycle, UnsupportedHandlerInterfaceDestroysTheNewHandler)
+{
+    ComPtr<IClassFactory> factory = qb_factory();
+    ASSERT_TRUE(factory);
+    void* out = reinterpret_cast<void*>(1);
+    EXPECT_EQ(E_NOINTERFACE, factory->CreateInstance(nullptr, IID_IClassFactory2, &out));
+    EXPECT_EQ(nullptr, out);
+    const std::vector<std::string> lines = log_messages();
+    ASSERT_GE(lines.size(), 4u);
+    const std::vector<std::string> tail(lines.end() - 4, lines.end());
+    EXPECT_EQ("0001:CreateInstance", tail[0]);
+    EXPECT_EQ("0002:Quirebinder", tail[1]);
+    EXPECT_EQ("0002:QueryInterface:{B196B28F-BAB4-101A-B69C-00AA00341D07}:(unsupported)", tail[2]);
+    EXPECT_EQ("0002:~Quirebinder", tail[3]);
+    factory.Reset();
+    EXPECT_EQ(S_OK, can_unload());  // nothing left alive
+}
+
+TEST_F(Lifecycle, NullOutPointersAreRefused)
+{
+    EXPECT_EQ(E_POINTER, get_class_object(CLSID_Quirebinder, IID_IClassFactory, nullptr));
+    ComPtr<IClassFactory> factory = qb_factory();
+    ASSERT_TRUE(factory);
+    EXPECT_EQ(E_POINTER, factory->CreateInstance(nullptr, IID_IUnknown, nullptr));
+    EXPECT_EQ(E_POINTER, factory->QueryInterface(IID_IUnknown, nullptr));
+    factory.Reset();
+    EXPECT_EQ(S_OK, can_unload());
+}
+
+TEST_F(Lifecycle, RegistrationFunctionsDoNothing)
+{
+    clear_options();
+    RegDeleteKeyW(HKEY_CLASSES_ROOT, L"CLSID\\{BA91BBAF-9243-49BD-B0DA-97BFC25EB976}");
+    EXPECT_EQ(S_OK, qb_module().DllRegisterServer());
+    EXPECT_EQ(S_OK, qb_module().DllUnregisterServer());
+    HKEY key = nullptr;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+              RegOpenKeyExW(HKEY_CLASSES_ROOT, L"CLSID\\{BA91BBAF-9243-49BD-B0DA-97BFC25EB976}", 0,
+                            KEY_READ, &key));
+}
+
+}  // namespace

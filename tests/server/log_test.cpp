@@ -1,0 +1,275 @@
+// The diagnostics log: which lines each level writes, the file's header and
+// line layout, cut lines, and several writers at once.
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+#include <cstdlib>
+#include <regex>
+#include <string>
+
+#include "server/log.h"
+#include "server/module.h"
+#include "tests/support/module_under_test.h"
+
+namespace {
+
+const char HEADER[] = "\xEF\xBB\xBF\r\n";
+
+class Log : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        clear_options();
+        delete_log();
+    }
+    void TearDown() override { clear_options(); }
+
+    // Makes a factory, fails a checked step inside the handler (a thumbnail of
+    // an uninitialised handler), lets a handler refuse an interface, then
+    // stops the module.
+    static void exercise_module()
+    {
+        {
+            ComPtr<IThumbnailProvider> thumbnails = qb_create<IThumbnailProvider>();
+            ASSERT_TRUE(thumbnails);
+            HBITMAP bitmap = nullptr;
+            WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
+            EXPECT_EQ(E_FAIL, thumbnails->GetThumbnail(64, &bitmap, &alpha));
+            ComPtr<IClassFactory> refused;
+            EXPECT_EQ(E_NOINTERFACE, thumbnails.As(&refused));
+        }
+        finalize_module_now();
+    }
+
+    static bool any_line_starts_with(const std::vector<std::string>& lines, const char* text)
+    {
+        for (const std::string& line : lines)
+            if (line.rfind(text, 0) == 0)
+                return true;
+        return false;
+    }
+};
+
+TEST_F(Log, LevelZeroCreatesNoFile)
+{
+    set_option_dword(L"Debug", 0);
+    exercise_module();
+    EXPECT_FALSE(log_exists());
+}
+
+TEST_F(Log, LevelOneWritesBannerAndErrorLinesOnly)
+{
+    set_option_dword(L"Debug", 1);
+    exercise_module();
+    const std::vector<std::string> lines = log_messages();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ("Quirebinder 1.1.1271", lines[0]);
+    EXPECT_TRUE(any_line_starts_with(lines, "ENSURE failed:"));
+    const std::regex trace("^[0-9]{4,}:.*");
+    for (const std::string& line : lines) {
+        EXPECT_FALSE(std::regex_match(line, trace)) << line;
+        EXPECT_NE("Finalizing module", line);
+    }
+}
+
+TEST_F(Log, TraceLevelsWriteTraceLines)
+{
+    for (const DWORD level : {2ul, 0xFFFFFFFFul}) {
+        delete_log();
+        set_option_dword(L"Debug", level);
+        exercise_module();
+        const std::string bytes = read_log_bytes();
+        for (const char* pattern : {":[0-9]{4}:CClassFactoryBase\r\n", ":[0-9]{4}:GetThumbnail\r\n",
+                                    ":[0-9]{4}:QueryInterface:\\{[0-9A-F-]{36}\\}:\\(unsupported\\)\r\n",
+                                    ":ENSURE failed:[a-z_]+\\.cpp:[0-9]+:0x80004005\r\n"})
+            EXPECT_TRUE(std::regex_search(bytes, std::regex(pattern))) << level << " " << pattern;
+        EXPECT_EQ("Finalizing module", log_messages().back()) << level;
+    }
+}
+
+TEST_F(Log, NewFileStartsWithHeaderAndPrefixedBanner)
+{
+    set_option_dword(L"Debug", 1);
+    exercise_module();
+    const std::string bytes = read_log_bytes();
+    ASSERT_EQ(0u, bytes.rfind(HEADER, 0));
+    char expected_prefix[32];
+    snprintf(expected_prefix, sizeof(expected_prefix), "%04lx:%04lx:", GetCurrentProcessId(),
+             GetCurrentThreadId());
+    EXPECT_EQ(std::string(HEADER) + expected_prefix + "Quirebinder 1.1.1271\r\n",
+              bytes.substr(0, 5 + strlen(expected_prefix) + 22));
+}
+
+TEST_F(Log, ExistingFileKeepsItsLinesAndIsAppendedTo)
+{
+    const std::string old = std::string(HEADER) + "0001:0002:an earlier line\r\n";
+    const HANDLE file = CreateFileW(log_path().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    DWORD written = 0;
+    WriteFile(file, old.data(), static_cast<DWORD>(old.size()), &written, nullptr);
+    CloseHandle(file);
+
+    set_option_dword(L"Debug", 1);
+    exercise_module();
+    const std::string bytes = read_log_bytes();
+    ASSERT_EQ(0u, bytes.rfind(old, 0));
+    EXPECT_NE(std::string::npos, bytes.find("Quirebinder 1.1.1271\r\n", old.size()));
+}
+
+TEST_F(Log, UnopenableFileSwitchesTheLogOffSilently)
+{
+    // A folder where the file should be: the log cannot be opened.
+    ASSERT_TRUE(CreateDirectoryW(log_path().c_str(), nullptr));
+    set_option_dword(L"Debug", 2);
+    exercise_module();
+    EXPECT_TRUE(GetFileAttributesW(log_path().c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+    RemoveDirectoryW(log_path().c_str());
+}
+
+// White-box cases on the log writer itself, linked into this program.
+class LogWriter : public Log {
+protected:
+    void TearDown() override
+    {
+        stop_module_in_process();
+        Log::TearDown();
+    }
+};
+
+TEST_F(LogWriter, OverlongLineIsCutTo1023UnitsWithoutLineEnd)
+{
+    start_module_in_process(1);
+    const std::string prefix = [] {
+        char text[32];
+        snprintf(text, sizeof(text), "%04lx:%04lx:", GetCurrentProcessId(), GetCurrentThreadId());
+        return std::string(text);
+    }();
+    // 1021 units get CR LF; 1022 only CR; longer ones are cut to 1023 units.
+    const std::string fits(1021 - prefix.size(), 'a');
+    const std::string only_cr(1022 - prefix.size(), 'b');
+    const std::string cut(1500, 'c');
+    debug_log("%hs", fits.c_str());
+    debug_log("%hs", only_cr.c_str());
+    debug_log("%hs", cut.c_str());
+    debug_log("%hs", "next");
+    const std::string bytes = read_log_bytes();
+    const std::size_t start = bytes.find("\r\n", 5) + 2;  // after the banner
+    const std::string expected = prefix + fits + "\r\n" + prefix + only_cr + "\r" + prefix +
+                                 std::string(1023 - prefix.size(), 'c') + prefix + "next\r\n";
+    EXPECT_EQ(expected, bytes.substr(start));
+}
+
+TEST_F(LogWriter, WideArgumentsAreWrittenAsUtf8)
+{
+    start_module_in_process(1);
+    debug_log("%04lu:%hs:%ls", 7ul, "GetValue", L"Caf\u00e9 \u732b");
+    EXPECT_EQ("0007:GetValue:Caf\xC3\xA9 \xE7\x8C\xAB", log_messages().back());
+}
+
+// A replacement for StringFromIID that fails, patched into this program's
+// import table (the module's code is linked into it).
+HRESULT WINAPI failing_string_from_iid(REFIID, LPOLESTR* text)
+{
+    *text = nullptr;
+    return E_OUTOFMEMORY;
+}
+
+bool patch_import(const char* function, void* replacement)
+{
+    BYTE* const base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
+    const auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& imports =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+         d->Name; ++d) {
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
+        for (; names->u1.AddressOfData; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
+                continue;
+            const auto* name = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (strcmp(reinterpret_cast<const char*>(name->Name), function) != 0)
+                continue;
+            DWORD old = 0;
+            VirtualProtect(&slots->u1.Function, sizeof(void*), PAGE_READWRITE, &old);
+            slots->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
+            VirtualProtect(&slots->u1.Function, sizeof(void*), old, &old);
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST_F(LogWriter, InterfaceTracesNameTheIidOrFallBack)
+{
+    start_module_in_process(2);
+    trace_query_interface(3, IID_IUnknown, "IUnknown");
+    trace_query_interface(3, IID_IClassFactory, nullptr);
+    ASSERT_TRUE(patch_import("StringFromIID", reinterpret_cast<void*>(&failing_string_from_iid)));
+    trace_query_interface(12, IID_IUnknown, "IUnknown");
+    const std::vector<std::string> lines = log_messages();
+    ASSERT_GE(lines.size(), 3u);
+    const std::vector<std::string> tail(lines.end() - 3, lines.end());
+    EXPECT_EQ("0003:QueryInterface:{00000000-0000-0000-C000-000000000046}:IUnknown", tail[0]);
+    EXPECT_EQ("0003:QueryInterface:{00000001-0000-0000-C000-000000000046}:(unsupported)", tail[1]);
+    EXPECT_EQ("0012:QueryInterface:{?}:IUnknown", tail[2]);
+}
+
+// Two processes log into one file at once: every line stays whole.
+constexpr int CHILD_LINES = 400;
+
+// Not a test of its own: the body of each child process of the next test.
+TEST(LogChild, Writer)
+{
+    const char* role = getenv("QB_LOG_CHILD");
+    if (!role)
+        GTEST_SKIP() << "runs only as a child of ConcurrentProcessesWriteWholeLines";
+    module_attach(GetModuleHandleW(nullptr));
+    initialize_module();  // the parent set Debug
+    const std::string filler(300, role[0]);
+    for (int i = 0; i < CHILD_LINES; ++i)
+        debug_log("child %hs line %04d %hs", role, i, filler.c_str());
+    finalize_module();
+    module_detach();
+}
+
+TEST_F(LogWriter, ConcurrentProcessesWriteWholeLines)
+{
+    set_option_dword(L"Debug", 1);
+    wchar_t program[MAX_PATH];
+    GetModuleFileNameW(nullptr, program, MAX_PATH);
+    PROCESS_INFORMATION children[2] = {};
+    const char* roles[2] = {"x", "y"};
+    for (int i = 0; i < 2; ++i) {
+        SetEnvironmentVariableA("QB_LOG_CHILD", roles[i]);
+        std::wstring command = std::wstring(L"\"") + program +
+                               L"\" --gtest_filter=LogChild.Writer";
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                   nullptr, &startup, &children[i]));
+    }
+    SetEnvironmentVariableA("QB_LOG_CHILD", nullptr);
+    for (PROCESS_INFORMATION& child : children) {
+        WaitForSingleObject(child.hProcess, 60000);
+        CloseHandle(child.hThread);
+        CloseHandle(child.hProcess);
+    }
+    int counts[2] = {};
+    const std::regex line("^([0-9a-f]{4,}):[0-9a-f]{4,}:(?:Quirebinder 1\\.1\\.1271|"
+                          "child (x|y) line [0-9]{4} (x{300}|y{300}))$");
+    for (const std::string& text : log_lines()) {
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(text, match, line)) << text.substr(0, 80);
+        if (match[2].matched) {
+            EXPECT_EQ(match[2].str()[0], match[3].str()[0]);
+            ++counts[match[2].str() == "y"];
+        }
+    }
+    EXPECT_EQ(CHILD_LINES, counts[0]);
+    EXPECT_EQ(CHILD_LINES, counts[1]);
+}
+
+}  // namespace
