@@ -117,8 +117,9 @@ TEST(FuzzRegressionsTest, Replay)
                 ContainerInfo info;
                 const book_status status = analyze_container(reader, prefer_thumbnail, seen, info);
                 EXPECT_EQ(seen.rejections + seen.failures, status == BOOK_OK ? 0 : 1);
-                if (status == BOOK_OK)
+                if (status == BOOK_OK) {
                     EXPECT_EQ(broken_invariant(info, bytes.size()), "");
+                }
             }
             ++replayed;
         }
