@@ -158,6 +158,31 @@ bool use_propsys_variant(const char* variant)
     return true;
 }
 
+bool load_imaging_component()
+{
+    if (GetModuleHandleW(L"windowscodecs.dll"))
+        return true;
+    HMODULE stand_in = nullptr;
+    if (!GetModuleHandleW(PROPSYS_DLL)) {
+        const std::wstring path = propsys_variant_folder("full") + L"\\" + PROPSYS_DLL;
+        stand_in = LoadLibraryW(path.c_str());
+        if (!stand_in) {
+            ADD_FAILURE() << narrow(path) << " does not load: " << GetLastError();
+            return false;
+        }
+    }
+    // Never freed: COM's later loads by path find this module.
+    const HMODULE codecs = LoadLibraryW(L"windowscodecs.dll");
+    const DWORD error = GetLastError();
+    if (stand_in)
+        FreeLibrary(stand_in);
+    if (!codecs) {
+        ADD_FAILURE() << "windowscodecs.dll does not load: " << error;
+        return false;
+    }
+    return true;
+}
+
 long stand_in_live_objects()
 {
     const HMODULE loaded = GetModuleHandleW(PROPSYS_DLL);

@@ -24,15 +24,14 @@
 // finalised and has freed it.
 //
 // The imaging component: Wine's windowscodecs.dll imports
-// PropVariantChangeType and PropVariantCompareEx from propsys.dll, so it
-// loads only while a variant other than "none" is chosen (every variant
-// exports these two), and once loaded it keeps that propsys.dll loaded for
-// the rest of the process: variant switches after the first thumbnail or
-// cover decoding of a process do not take effect (use_propsys_variant then
-// fails the test). Under "none" the imaging component cannot load at all; a
-// test of the module without the library that also needs thumbnails can
-// switch to "full" after the module's initialisation has failed to find
-// the library (the module loads it only when it initialises).
+// PropVariantChangeType and PropVariantCompareEx from propsys.dll (every
+// variant exports both). COM loads it with its own folder, system32,
+// searched first, where the override refuses Wine's propsys.dll, so
+// windowscodecs.dll loads only while a stand-in is already loaded: under
+// "full" once the module has bound the library; under the other variants,
+// where the module holds none, only after load_imaging_component(). Once
+// loaded, windowscodecs.dll keeps that propsys.dll loaded for the rest of
+// the process, so later variant switches fail (use_propsys_variant says so).
 #pragma once
 
 #include <string>
@@ -49,6 +48,13 @@ std::wstring propsys_variant_folder(const char* variant);
 
 // Full path of the propsys.dll loaded in this process; empty when none is.
 std::wstring loaded_propsys_path();
+
+// Loads windowscodecs.dll for the rest of the process, bound to the stand-in
+// that is loaded or, when none is, to the "full" one. For thumbnail tests
+// under a variant that the module does not keep loaded; call it after the
+// module's initialisation, as the stand-in stays loaded from then on.
+// Adds a test failure and returns false when it cannot.
+bool load_imaging_component();
 
 // Objects of the loaded stand-in (stores, adapters, property sets and
 // enumerators) not yet destroyed; -1 when no stand-in is loaded.

@@ -378,14 +378,33 @@ TEST_F(StandIn, ChangeTypeAndCompareForTheImagingComponent)
     EXPECT_GT(compare(empty, text, PVCU_DEFAULT, PVCF_TREATEMPTYASGREATERTHAN), 0);
 }
 
-// Wine's windowscodecs.dll imports from propsys.dll, so the imaging factory
-// can be made only with the stand-in, and then keeps it loaded.
-TEST(PropsysImaging, ImagingFactoryLoadsWithTheFullStandIn)
+HRESULT create_imaging_factory()
+{
+    ComPtr<IWICImagingFactory> factory;
+    return CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                            IID_PPV_ARGS(&factory));
+}
+
+// Wine's windowscodecs.dll imports from propsys.dll and finds only a stand-in
+// that is already loaded; from then on it keeps that one loaded.
+TEST(PropsysImaging, ImagingComponentBindsTheLoadedStandIn)
 {
     ASSERT_TRUE(use_propsys_variant("full"));
-    ComPtr<IWICImagingFactory> factory;
-    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                     IID_PPV_ARGS(&factory)));
+    const HMODULE library = LoadLibraryA("propsys.dll");  // as the module binds it
+    ASSERT_NE(nullptr, library);
+    EXPECT_EQ(S_OK, create_imaging_factory());
+    FreeLibrary(library);
+    EXPECT_TRUE(same_path(propsys_in("full"), loaded_propsys_path()));
+    EXPECT_NONFATAL_FAILURE(use_propsys_variant("none"), "is still loaded");
+}
+
+TEST(PropsysImaging, LoadImagingComponentWhenNoStandInIsLoaded)
+{
+    ASSERT_TRUE(use_propsys_variant("none"));
+    EXPECT_EQ(nullptr, LoadLibraryA("propsys.dll"));
+    EXPECT_NE(S_OK, create_imaging_factory());
+    ASSERT_TRUE(load_imaging_component());
+    EXPECT_EQ(S_OK, create_imaging_factory());
     EXPECT_TRUE(same_path(propsys_in("full"), loaded_propsys_path()));
 }
 
