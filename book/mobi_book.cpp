@@ -160,8 +160,10 @@ HRESULT MobiBook::copy_source(IStream* destination)
     LARGE_INTEGER offset;
     offset.QuadPart = source_offset;
     ENSURE(book_stream->Seek(offset, STREAM_SEEK_SET, nullptr));
-    ULARGE_INTEGER size;
+    ULARGE_INTEGER size, read, written;
     size.QuadPart = source_size;
-    ENSURE(book_stream->CopyTo(destination, size, nullptr, nullptr));
+    // The counts are not used, but some file streams (Wine's) write them
+    // without checking for null.
+    ENSURE(book_stream->CopyTo(destination, size, &read, &written));
     return S_OK;
 }
