@@ -3,7 +3,7 @@
 set -eu
 
 PACKAGES="cmake ninja-build make python3
-g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32
+g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
 wine wine64 xvfb xauth
 googletest

@@ -2,6 +2,7 @@
 // line layout, cut lines, and several writers at once.
 #include <gtest/gtest.h>
 #include <shlobj.h>
+#include <thumbcache.h>
 
 #include <cstdlib>
 #include <regex>
@@ -149,12 +150,12 @@ TEST_F(LogWriter, OverlongLineIsCutTo1023UnitsWithoutLineEnd)
     const std::string fits(1021 - prefix.size(), 'a');
     const std::string only_cr(1022 - prefix.size(), 'b');
     const std::string cut(1500, 'c');
+    const std::size_t start = read_log_bytes().size();
     debug_log("%hs", fits.c_str());
     debug_log("%hs", only_cr.c_str());
     debug_log("%hs", cut.c_str());
     debug_log("%hs", "next");
     const std::string bytes = read_log_bytes();
-    const std::size_t start = bytes.find("\r\n", 5) + 2;  // after the banner
     const std::string expected = prefix + fits + "\r\n" + prefix + only_cr + "\r" + prefix +
                                  std::string(1023 - prefix.size(), 'c') + prefix + "next\r\n";
     EXPECT_EQ(expected, bytes.substr(start));
@@ -221,7 +222,7 @@ TEST_F(LogWriter, InterfaceTracesNameTheIidOrFallBack)
 constexpr int CHILD_LINES = 400;
 
 // Not a test of its own: the body of each child process of the next test.
-TEST(LogChild, Writer)
+TEST(LogChild, DISABLED_Writer)
 {
     const char* role = getenv("QB_LOG_CHILD");
     if (!role)
@@ -245,7 +246,7 @@ TEST_F(LogWriter, ConcurrentProcessesWriteWholeLines)
     for (int i = 0; i < 2; ++i) {
         SetEnvironmentVariableA("QB_LOG_CHILD", roles[i]);
         std::wstring command = std::wstring(L"\"") + program +
-                               L"\" --gtest_filter=LogChild.Writer";
+                               L"\" --gtest_filter=LogChild.DISABLED_Writer --gtest_also_run_disabled_tests";
         STARTUPINFOW startup = {};
         startup.cb = sizeof(startup);
         ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
@@ -259,7 +260,7 @@ TEST_F(LogWriter, ConcurrentProcessesWriteWholeLines)
     }
     int counts[2] = {};
     const std::regex line("^([0-9a-f]{4,}):[0-9a-f]{4,}:(?:Quirebinder 1\\.1\\.1271|"
-                          "child (x|y) line [0-9]{4} (x{300}|y{300}))$");
+                          "Missing DLL:propsys\\.dll|child (x|y) line [0-9]{4} (x{300}|y{300}))$");
     for (const std::string& text : log_lines()) {
         std::smatch match;
         ASSERT_TRUE(std::regex_match(text, match, line)) << text.substr(0, 80);

@@ -45,7 +45,7 @@ TEST(Settings, StoredValuesAndWhatTheyCountAs)
         {"qword", REG_QWORD, bytes_of(2, 8), 0},
         {"dword of two bytes", REG_DWORD, bytes_of(2, 2), 0},
         {"dword of eight bytes", REG_DWORD, bytes_of(2, 8), 0},
-        {"expandable text", REG_EXPAND_SZ, text(L"2"), 0},
+        {"expandable text, read back as text", REG_EXPAND_SZ, text(L"2"), 2},
     };
     for (const StoredValue& c : cases) {
         clear_options();

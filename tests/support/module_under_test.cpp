@@ -155,8 +155,9 @@ std::vector<std::string> log_messages()
 void finalize_module_now()
 {
     const ModuleUnderTest& module = qb_module();
-    if (module.DllCanUnloadNow)
+    if (module.DllCanUnloadNow) {
         EXPECT_EQ(S_OK, module.DllCanUnloadNow());
+    }
 }
 
 std::wstring windows_path(const char* unix_path)
