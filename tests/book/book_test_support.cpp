@@ -1,10 +1,12 @@
 #include "book_test_support.h"
 
 #include <shlwapi.h>
+#include <wincrypt.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <stdexcept>
 
 #include "tests/support/module_under_test.h"
@@ -211,55 +213,29 @@ std::wstring widen(const std::string& utf8)
     return text;
 }
 
-// ---- SHA-256 (FIPS 180-4)
+// ---- SHA-256, through the CryptoAPI
 
 std::string sha256_hex(const Bytes& bytes)
 {
-    static const std::uint32_t k[64] = {
-        0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
-        0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
-        0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
-        0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
-        0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
-        0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
-        0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
-        0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
-    std::uint32_t h[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
-                          0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
-    Bytes message = bytes;
-    const std::uint64_t bits = std::uint64_t{bytes.size()} * 8;
-    message.push_back(0x80);
-    while (message.size() % 64 != 56)
-        message.push_back(0);
-    for (int i = 7; i >= 0; --i)
-        message.push_back(static_cast<std::uint8_t>(bits >> (8 * i)));
-
-    auto rotr = [](std::uint32_t x, int n) { return (x >> n) | (x << (32 - n)); };
-    for (std::size_t block = 0; block < message.size(); block += 64) {
-        std::uint32_t w[64];
-        for (int i = 0; i < 16; ++i) {
-            const std::uint8_t* p = &message[block + 4 * i];
-            w[i] = std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3];
-        }
-        for (int i = 16; i < 64; ++i) {
-            const std::uint32_t s0 = rotr(w[i - 15], 7) ^ rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
-            const std::uint32_t s1 = rotr(w[i - 2], 17) ^ rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
-            w[i] = w[i - 16] + s0 + w[i - 7] + s1;
-        }
-        std::uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4], f = h[5], g = h[6], hh = h[7];
-        for (int i = 0; i < 64; ++i) {
-            const std::uint32_t t1 = hh + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & f) ^ (~e & g)) + k[i] + w[i];
-            const std::uint32_t t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
-            hh = g, g = f, f = e, e = d + t1, d = c, c = b, b = a, a = t1 + t2;
-        }
-        h[0] += a, h[1] += b, h[2] += c, h[3] += d, h[4] += e, h[5] += f, h[6] += g, h[7] += hh;
-    }
+    HCRYPTPROV provider = 0;
+    HCRYPTHASH hash = 0;
+    BYTE digest[32];
+    DWORD size = sizeof digest;
     std::string hex;
-    char digits[9];
-    for (std::uint32_t word : h) {
-        std::snprintf(digits, sizeof digits, "%08x", static_cast<unsigned>(word));
-        hex += digits;
+    if (CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT) &&
+        CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash) &&
+        CryptHashData(hash, bytes.data(), static_cast<DWORD>(bytes.size()), 0) &&
+        CryptGetHashParam(hash, HP_HASHVAL, digest, &size, 0) && size == sizeof digest) {
+        char two[3];
+        for (BYTE b : digest) {
+            std::snprintf(two, sizeof two, "%02x", b);
+            hex += two;
+        }
     }
+    if (hash)
+        CryptDestroyHash(hash);
+    if (provider)
+        CryptReleaseContext(provider, 0);
     return hex;
 }
 
@@ -267,157 +243,94 @@ std::string sha256_hex(const Bytes& bytes)
 
 namespace {
 
-class JsonReader {
-public:
-    explicit JsonReader(const std::string& text) : text_(text) {}
+struct JsonReader {
+    const std::string& text;
+    std::size_t at = 0;
 
-    Json document()
+    bool eat(char c)
     {
-        Json value = parse();
-        skip_space();
-        if (at_ != text_.size())
-            throw std::runtime_error("trailing text");
-        return value;
+        while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at])))
+            ++at;
+        if (at < text.size() && text[at] == c)
+            return ++at, true;
+        return false;
     }
-
-private:
-    void skip_space()
+    void need(char c)
     {
-        while (at_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[at_])))
-            ++at_;
-    }
-    char next()
-    {
-        skip_space();
-        if (at_ >= text_.size())
-            throw std::runtime_error("unexpected end");
-        return text_[at_];
-    }
-    void expect(char c)
-    {
-        if (next() != c)
-            throw std::runtime_error(std::string("expected ") + c);
-        ++at_;
+        if (!eat(c))
+            throw std::runtime_error(std::string("expected ") + c + " at " + std::to_string(at));
     }
     bool word(const char* w)
     {
-        const std::string s(w);
-        if (text_.compare(at_, s.size(), s) != 0)
-            return false;
-        at_ += s.size();
-        return true;
+        const std::size_t n = std::strlen(w);
+        return text.compare(at, n, w) == 0 ? (at += n, true) : false;
     }
 
-    Json parse()
+    Json value()
     {
-        Json value;
-        const char c = next();
-        if (c == '{') {
-            value.kind = Json::Object;
-            ++at_;
-            if (next() == '}')
-                return ++at_, value;
-            for (;;) {
-                const std::string key = string();
-                expect(':');
-                value.members[key] = parse();
-                if (next() == ',') {
-                    ++at_;
-                    continue;
-                }
-                expect('}');
-                return value;
+        Json v;
+        if (eat('{')) {
+            v.kind = Json::Object;
+            if (!eat('}')) {
+                do {
+                    const std::string key = string();
+                    need(':');
+                    v.members[key] = value();
+                } while (eat(','));
+                need('}');
             }
-        }
-        if (c == '[') {
-            value.kind = Json::Array;
-            ++at_;
-            if (next() == ']')
-                return ++at_, value;
-            for (;;) {
-                value.items.push_back(parse());
-                if (next() == ',') {
-                    ++at_;
-                    continue;
-                }
-                expect(']');
-                return value;
+        } else if (eat('[')) {
+            v.kind = Json::Array;
+            if (!eat(']')) {
+                do
+                    v.items.push_back(value());
+                while (eat(','));
+                need(']');
             }
+        } else if (text.compare(at, 1, "\"") == 0) {
+            v.kind = Json::String;
+            v.text = string();
+        } else if (word("true") || word("false")) {
+            v.kind = Json::Bool;
+            v.boolean = text[at - 1] == 'e' && text[at - 2] == 'u';  // "true"
+        } else if (!word("null")) {
+            std::size_t used = 0;
+            v.number = std::stod(text.substr(at, 32), &used);
+            v.kind = Json::Number;
+            at += used;
         }
-        if (c == '"') {
-            value.kind = Json::String;
-            value.text = string();
-            return value;
-        }
-        if (word("true")) {
-            value.kind = Json::Bool;
-            value.boolean = true;
-            return value;
-        }
-        if (word("false")) {
-            value.kind = Json::Bool;
-            return value;
-        }
-        if (word("null"))
-            return value;
-        std::size_t used = 0;
-        value.number = std::stod(text_.substr(at_, 32), &used);
-        value.kind = Json::Number;
-        at_ += used;
-        return value;
+        return v;
     }
 
+    // Escapes other than \uXXXX (BMP only) stand for themselves, which is
+    // right for \" \\ \/ and good enough for a manifest without control
+    // characters.
     std::string string()
     {
-        expect('"');
+        need('"');
         std::string s;
-        while (at_ < text_.size() && text_[at_] != '"') {
-            char c = text_[at_++];
+        for (char c; (c = text.at(at++)) != '"';) {
             if (c != '\\') {
                 s += c;
-                continue;
-            }
-            c = text_.at(at_++);
-            switch (c) {
-            case 'n': s += '\n'; break;
-            case 't': s += '\t'; break;
-            case 'r': s += '\r'; break;
-            case 'b': s += '\b'; break;
-            case 'f': s += '\f'; break;
-            case 'u': {
-                unsigned unit = static_cast<unsigned>(std::stoul(text_.substr(at_, 4), nullptr, 16));
-                at_ += 4;
-                if (unit >= 0xD800 && unit < 0xDC00 && text_.compare(at_, 2, "\\u") == 0) {
-                    const unsigned low = static_cast<unsigned>(std::stoul(text_.substr(at_ + 2, 4), nullptr, 16));
-                    at_ += 6;
-                    unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
-                }
-                if (unit < 0x80) {
-                    s += static_cast<char>(unit);
-                } else if (unit < 0x800) {
-                    s += static_cast<char>(0xC0 | unit >> 6);
-                    s += static_cast<char>(0x80 | (unit & 0x3F));
-                } else if (unit < 0x10000) {
-                    s += static_cast<char>(0xE0 | unit >> 12);
-                    s += static_cast<char>(0x80 | (unit >> 6 & 0x3F));
-                    s += static_cast<char>(0x80 | (unit & 0x3F));
+            } else if ((c = text.at(at++)) != 'u') {
+                s += c;
+            } else {
+                const unsigned u = static_cast<unsigned>(std::stoul(text.substr(at, 4), nullptr, 16));
+                at += 4;
+                if (u < 0x80) {
+                    s += static_cast<char>(u);
+                } else if (u < 0x800) {
+                    s += static_cast<char>(0xC0 | u >> 6);
+                    s += static_cast<char>(0x80 | (u & 0x3F));
                 } else {
-                    s += static_cast<char>(0xF0 | unit >> 18);
-                    s += static_cast<char>(0x80 | (unit >> 12 & 0x3F));
-                    s += static_cast<char>(0x80 | (unit >> 6 & 0x3F));
-                    s += static_cast<char>(0x80 | (unit & 0x3F));
+                    s += static_cast<char>(0xE0 | u >> 12);
+                    s += static_cast<char>(0x80 | (u >> 6 & 0x3F));
+                    s += static_cast<char>(0x80 | (u & 0x3F));
                 }
-                break;
-            }
-            default: s += c; break;
             }
         }
-        expect('"');
         return s;
     }
-
-    const std::string& text_;
-    std::size_t at_ = 0;
 };
 
 }  // namespace
@@ -441,8 +354,10 @@ const Json& books_manifest()
 {
     static const Json manifest = [] {
         const Bytes bytes = test_data(L"books/manifest.json");
+        const std::string text(bytes.begin(), bytes.end());
         try {
-            return JsonReader(std::string(bytes.begin(), bytes.end())).document();
+            JsonReader reader{text};
+            return reader.value();
         } catch (const std::exception& e) {
             ADD_FAILURE() << "manifest.json: " << e.what();
             return Json{};
