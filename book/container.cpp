@@ -162,8 +162,10 @@ book_status analyze_container(ByteReader& reader, bool prefer_thumbnail,
     }
 
     // Cover: the chosen EXTH record, else the first image record when it
-    // starts like an image.
-    if (cover_image == 0 && image_record_base != 0 && image_record_base < record_count) {
+    // starts like an image. A record shorter than a signature holds no image;
+    // probing it would read past its end.
+    if (cover_image == 0 && image_record_base != 0 && image_record_base < record_count &&
+        records[image_record_base + 1] - records[image_record_base] >= 4) {
         std::uint8_t signature[4];
         READ_STEP(reader.seek(records[image_record_base]));
         READ_STEP(reader.read(signature, sizeof signature));
