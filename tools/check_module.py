@@ -65,6 +65,8 @@ class PE:
     def imports(self):
         rva, size = self.directories[1]
         result = []
+        if not size:
+            return result
         d = self.offset(rva)
         while True:
             name = struct.unpack_from("<I", self.data, d + 12)[0]
@@ -76,7 +78,9 @@ class PE:
 
     def resources(self):
         """{(type, id): bytes} for the first language of each resource."""
-        rva, _ = self.directories[2]
+        rva, size = self.directories[2]
+        if not size:
+            return {}
         root = self.offset(rva)
 
         def entries(directory):

@@ -14,6 +14,19 @@ for preset in x86 x64; do
 done
 
 python3 tools/check_module.py build/x86/bin/quirebinder32.dll build/x64/bin/quirebinder64.dll
+# The check must also fail where it should: the 32-bit module under the
+# 64-bit name (machine, subsystem), and a DLL with other exports, imports and
+# no resources.
+wrong=build/module-check
+rm -rf "$wrong" && mkdir -p "$wrong/machine" "$wrong/other"
+cp build/x86/bin/quirebinder32.dll "$wrong/machine/quirebinder64.dll"
+cp build/x64/propsys/full/propsys.dll "$wrong/other/quirebinder64.dll"
+for dll in "$wrong/machine/quirebinder64.dll" "$wrong/other/quirebinder64.dll"; do
+    if python3 tools/check_module.py "$dll" >/dev/null; then
+        echo "module check passed $dll, which it must refuse" >&2
+        exit 1
+    fi
+done
 
 ctest --preset native
 
