@@ -186,8 +186,9 @@ public:
                 hr = store_->GetValue(key, &value);
                 if (FAILED(hr))
                     return hr;
-                items.push_back(STATPROPSTG{nullptr, key.pid, value.vt});
+                const VARTYPE type = value.vt;
                 PropVariantClear(&value);
+                items.push_back(STATPROPSTG{nullptr, key.pid, type});
             }
             return make_enum(std::move(items), out);
         } catch (...) {
