@@ -183,7 +183,11 @@ std::wstring scratch_folder()
     const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
     std::wstring path = windows_path(QB_BINARY_DIR) + L"\\scratch";
     CreateDirectoryW(path.c_str(), nullptr);
-    path += L"\\" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
+    // Wine reuses process ids from run to run: the clock keeps names apart.
+    LARGE_INTEGER now = {};
+    QueryPerformanceCounter(&now);
+    path += L"\\" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+            std::to_wstring(now.QuadPart) + L"-" + std::to_wstring(++counter);
     if (test) {
         path += L'-';
         for (const char* c = test->name(); *c; ++c)
