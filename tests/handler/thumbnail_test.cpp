@@ -135,10 +135,11 @@ TEST_F(Thumbnails, CoverColoursSurviveAndTheTopRowComesFirst)
         Bgr bottom;
     };
     for (const Case& c : {Case{orange, orange}, Case{orange, teal}}) {
+        // The imaging component loads once the module has bound the property system.
+        ComPtr<IThumbnailProvider> provider = qb_create<IThumbnailProvider>();
         const mobi_test::Bytes png = banded_image(GUID_ContainerFormatPng, 64, 48, c.top, c.bottom);
         ASSERT_FALSE(png.empty());
         ComPtr<IStream> stream = memory_stream(book_with_cover(png));
-        ComPtr<IThumbnailProvider> provider = qb_create<IThumbnailProvider>();
         ComPtr<IInitializeWithStream> init;
         ASSERT_EQ(S_OK, provider.As(&init));
         ASSERT_EQ(S_OK, init->Initialize(stream.Get(), STGM_READ));
@@ -321,7 +322,14 @@ DWORD gdi_objects()
         UINT64 user;
     };
     static_assert(sizeof(Entry) == 24, "GDI handle table entry");
-    const BYTE* peb = reinterpret_cast<const BYTE*>(NtCurrentTeb()->ProcessEnvironmentBlock);
+    using QueryProcess = LONG(NTAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
+    const auto query = reinterpret_cast<QueryProcess>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+    PROCESS_BASIC_INFORMATION basic = {};
+    if (!query || query(GetCurrentProcess(), ProcessBasicInformation, &basic, sizeof(basic),
+                        nullptr) != 0)
+        return 0;
+    const BYTE* peb = reinterpret_cast<const BYTE*>(basic.PebBaseAddress);
     const Entry* table = *reinterpret_cast<const Entry* const*>(peb + 0xF8);
     DWORD count = 0;
     for (std::size_t i = 0; table && i < 0x10000; ++i)
