@@ -128,6 +128,17 @@ TEST_F(Log, UnopenableFileSwitchesTheLogOffSilently)
     RemoveDirectoryW(log_path().c_str());
 }
 
+TEST_F(Log, MissingPicturesFolderSwitchesTheLogOff)
+{
+    WCHAR pictures[MAX_PATH] = {};
+    ASSERT_EQ(S_OK, SHGetFolderPathW(nullptr, CSIDL_MYPICTURES, nullptr, 0, pictures));
+    ASSERT_TRUE(RemoveDirectoryW(pictures)) << "the Pictures folder holds files";
+    set_option_dword(L"Debug", 2);
+    exercise_module();
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(pictures));
+    EXPECT_FALSE(log_exists());  // log_path() makes the folder again
+}
+
 // White-box cases on the log writer itself, linked into this program.
 class LogWriter : public Log {
 protected:
