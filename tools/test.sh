@@ -43,5 +43,6 @@ trap cleanup EXIT INT TERM
 export DISPLAY="$display"
 
 build/x64/wine-run.sh cmd /c exit 0 >/dev/null 2>&1 || true   # makes the prefix once
+/usr/lib/wine/wineserver -w   # the server of that run ends, then one stays for all tests
 /usr/lib/wine/wineserver -p
 ctest --preset x64
