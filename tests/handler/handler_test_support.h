@@ -259,12 +259,13 @@ private:
     }
 
     // DROPFILES, then the wide paths, each ended by a null, then one more.
+    // An empty list is two nulls: DragQueryFileW reads past the first.
     void set_paths(const std::vector<std::wstring>& paths)
     {
         std::wstring list;
         for (const std::wstring& path : paths)
             list += path + L'\0';
-        list += L'\0';
+        list += paths.empty() ? std::wstring(2, L'\0') : std::wstring(1, L'\0');
         const std::size_t bytes = sizeof(DROPFILES) + list.size() * sizeof(wchar_t);
         memory_ = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes);
         auto* drop = static_cast<DROPFILES*>(GlobalLock(memory_));
