@@ -5,11 +5,11 @@
 
 #include <shlwapi.h>
 
-#include <new>
 
 #include "book/container.h"
 #include "book/metadata.h"
 #include "book/stream_reader.h"
+#include "server/com_boundary.h"
 #include "server/log.h"
 #include "server/module.h"
 
@@ -81,7 +81,7 @@ bool MobiBook::is_valid()
 
 HRESULT MobiBook::analyze()
 {
-    try {
+    return guard_boundary(E_UNEXPECTED, [&]() -> HRESULT {
         ComPtr<IStream> book_stream;
         ENSURE(open_stream(&book_stream));
 
@@ -128,11 +128,7 @@ HRESULT MobiBook::analyze()
         source_offset = info.source_offset;
         source_size = info.source_size;
         return S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    });
 }
 
 HRESULT MobiBook::open_stream(IStream** out)

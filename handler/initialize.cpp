@@ -6,10 +6,10 @@
 #include <shellapi.h>
 
 #include <memory>
-#include <new>
 #include <vector>
 
 #include "book/mobi_book.h"
+#include "server/com_boundary.h"
 #include "server/log.h"
 
 namespace {
@@ -59,73 +59,49 @@ private:
 
 }  // namespace
 
-void Quirebinder::add_book(const wchar_t* path)
+template <class Source>
+void Quirebinder::add_book(Source source)
 {
-    std::unique_ptr<MobiBook> book(new MobiBook(path));
+    std::unique_ptr<MobiBook> book(new MobiBook(source));
     books.push_back(book.get());
     book.release();
 }
 
-void Quirebinder::add_book(IStream* stream)
+template <class Source>
+HRESULT Quirebinder::initialize_with(Source source)
 {
-    std::unique_ptr<MobiBook> book(new MobiBook(stream));
-    books.push_back(book.get());
-    book.release();
+    if (!books.empty())
+        return ALREADY_INITIALIZED;
+    if (!source)
+        return E_INVALIDARG;
+    return guard_boundary(E_FAIL, [&] {
+        add_book(source);
+        return S_OK;
+    });
 }
 
 STDMETHODIMP Quirebinder::Initialize(IStream* stream, DWORD mode)
 {
     trace_object(serial(), "Initialize(IStream *, DWORD)");
-    if (!books.empty())
-        return ALREADY_INITIALIZED;
-    if (mode == STGM_READWRITE)
+    // Only exactly STGM_READWRITE is refused; every other mode is read.
+    if (mode == STGM_READWRITE && books.empty())
         return STG_E_ACCESSDENIED;
-    if (!stream)
-        return E_INVALIDARG;
-    try {
-        add_book(stream);
-        return S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
+    return initialize_with(stream);
 }
 
 STDMETHODIMP Quirebinder::Initialize(LPCWSTR path, DWORD mode)
 {
     trace_object(serial(), "Initialize(LPCWSTR, DWORD)");
-    if (!books.empty())
-        return ALREADY_INITIALIZED;
-    if (mode == STGM_READWRITE)
+    // Only exactly STGM_READWRITE is refused; every other mode is read.
+    if (mode == STGM_READWRITE && books.empty())
         return STG_E_ACCESSDENIED;
-    if (!path)
-        return E_INVALIDARG;
-    try {
-        add_book(path);
-        return S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
+    return initialize_with(path);
 }
 
 STDMETHODIMP Quirebinder::Load(LPCOLESTR path, DWORD)
 {
     trace_object(serial(), "Load");
-    if (!books.empty())
-        return ALREADY_INITIALIZED;
-    if (!path)
-        return E_INVALIDARG;
-    try {
-        add_book(path);
-        return S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
+    return initialize_with(path);
 }
 
 // The selection of a property sheet: one book per file of the drop list, in
@@ -137,7 +113,7 @@ STDMETHODIMP Quirebinder::Initialize(PCIDLIST_ABSOLUTE, IDataObject* data, HKEY)
         return ALREADY_INITIALIZED;
     if (!data)
         return E_INVALIDARG;
-    try {
+    return guard_boundary(E_UNEXPECTED, [&] {
         FORMATETC format = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
         MediumHolder medium;
         ENSURE(data->GetData(&format, medium.get()));
@@ -163,9 +139,5 @@ STDMETHODIMP Quirebinder::Initialize(PCIDLIST_ABSOLUTE, IDataObject* data, HKEY)
             add_book(name.data());
         }
         return books.empty() ? E_FAIL : S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    });
 }

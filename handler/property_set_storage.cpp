@@ -2,8 +2,8 @@
 // in-memory store. Every kind of write is refused before anything is built.
 #include "handler/quirebinder.h"
 
-#include <new>
 
+#include "server/com_boundary.h"
 #include "server/log.h"
 
 STDMETHODIMP Quirebinder::Create(REFFMTID, const CLSID*, DWORD, DWORD, IPropertyStorage** storage)
@@ -22,14 +22,10 @@ STDMETHODIMP Quirebinder::Open(REFFMTID format_id, DWORD mode, IPropertyStorage*
     *storage = nullptr;
     if (mode & (STGM_WRITE | STGM_READWRITE))
         return STG_E_ACCESSDENIED;
-    try {
+    return guard_boundary(E_UNEXPECTED, [&] {
         ENSURE(ensure_property_store(true));
         return property_set_storage->Open(format_id, mode, storage);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    });
 }
 
 STDMETHODIMP Quirebinder::Delete(REFFMTID)
@@ -44,12 +40,8 @@ STDMETHODIMP Quirebinder::Enum(IEnumSTATPROPSETSTG** enumerator)
     if (!enumerator)
         return E_POINTER;
     *enumerator = nullptr;
-    try {
+    return guard_boundary(E_UNEXPECTED, [&] {
         ENSURE(ensure_property_store(true));
         return property_set_storage->Enum(enumerator);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    });
 }

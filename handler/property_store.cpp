@@ -7,11 +7,11 @@
 #include <shlwapi.h>
 
 #include <cwchar>
-#include <new>
 #include <string>
 #include <vector>
 
 #include "book/mobi_book.h"
+#include "server/com_boundary.h"
 #include "server/log.h"
 #include "server/module.h"
 
@@ -128,16 +128,10 @@ STDMETHODIMP Quirebinder::GetCount(DWORD* count)
     if (!count)
         return E_POINTER;
     *count = 0;
-    try {
+    return guard_boundary(E_UNEXPECTED, [&] {
         const HRESULT hr = ensure_property_store(false);
-        if (FAILED(hr))
-            return hr;
-        return property_store->GetCount(count);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+        return FAILED(hr) ? hr : property_store->GetCount(count);
+    });
 }
 
 STDMETHODIMP Quirebinder::GetAt(DWORD index, PROPERTYKEY* key)
@@ -146,16 +140,10 @@ STDMETHODIMP Quirebinder::GetAt(DWORD index, PROPERTYKEY* key)
     if (!key)
         return E_POINTER;
     *key = PROPERTYKEY{};
-    try {
+    return guard_boundary(E_UNEXPECTED, [&] {
         const HRESULT hr = ensure_property_store(false);
-        if (FAILED(hr))
-            return hr;
-        return property_store->GetAt(index, key);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+        return FAILED(hr) ? hr : property_store->GetAt(index, key);
+    });
 }
 
 STDMETHODIMP Quirebinder::GetValue(REFPROPERTYKEY key, PROPVARIANT* value)
@@ -165,16 +153,10 @@ STDMETHODIMP Quirebinder::GetValue(REFPROPERTYKEY key, PROPVARIANT* value)
     if (!value)
         return E_POINTER;
     PropVariantInit(value);
-    try {
+    return guard_boundary(E_UNEXPECTED, [&] {
         const HRESULT hr = ensure_property_store(false);
-        if (FAILED(hr))
-            return hr;
-        return property_store->GetValue(key, value);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+        return FAILED(hr) ? hr : property_store->GetValue(key, value);
+    });
 }
 
 STDMETHODIMP Quirebinder::SetValue(REFPROPERTYKEY, REFPROPVARIANT)
@@ -188,17 +170,13 @@ STDMETHODIMP Quirebinder::SetValue(REFPROPERTYKEY, REFPROPVARIANT)
 STDMETHODIMP Quirebinder::Commit()
 {
     trace_object(serial(), "Commit");
-    try {
+    return guard_boundary(E_UNEXPECTED, [&] {
         const HRESULT hr = ensure_property_store(false);
         if (FAILED(hr))
             return hr;
         release_books();
         return property_store->Commit();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    });
 }
 
 STDMETHODIMP Quirebinder::IsPropertyWritable(REFPROPERTYKEY)

@@ -101,9 +101,12 @@ public:
     Microsoft::WRL::ComPtr<IPropertySetStorage> property_set_storage;
 
 private:
-    // Appends a book made from path or stream; the caller catches.
-    void add_book(const wchar_t* path);
-    void add_book(IStream* stream);
+    // Appends a book made from a path or a stream; the caller catches.
+    template <class Source>
+    void add_book(Source source);
+    // The single-book routes: refused when initialised or without a source.
+    template <class Source>
+    HRESULT initialize_with(Source source);
 
     // Builds property_store from the first book if it is not built yet and,
     // with for_set_storage, the adapter over it. The store's author value is

@@ -7,10 +7,10 @@
 
 #include <climits>
 #include <cstdint>
-#include <new>
 
 #include "book/mobi_book.h"
 #include "handler/thumbnail_fit.h"
+#include "server/com_boundary.h"
 #include "server/log.h"
 
 using Microsoft::WRL::ComPtr;
@@ -129,7 +129,7 @@ STDMETHODIMP Quirebinder::GetLocation(LPWSTR path, DWORD path_size, DWORD* prior
     trace_object(serial(), "GetLocation");
     if (!size || !flags)
         return E_POINTER;
-    try {
+    return guard_boundary(E_UNEXPECTED, [&] {
         if (books.empty())
             return E_FAIL;
         if (extracted_bitmap) {
@@ -149,11 +149,7 @@ STDMETHODIMP Quirebinder::GetLocation(LPWSTR path, DWORD path_size, DWORD* prior
             *priority = IEIT_PRIORITY_NORMAL;
         *flags |= IEIFLAG_REFRESH;
         return make_thumbnail(book, *size, *flags, &extracted_bitmap);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    });
 }
 
 STDMETHODIMP Quirebinder::Extract(HBITMAP* bitmap)

@@ -4,8 +4,8 @@
 #include <windows.h>
 #include <unknwn.h>
 
-#include <new>
 
+#include "server/com_boundary.h"
 #include "server/log.h"
 #include "server/unknown.h"
 
@@ -17,16 +17,12 @@ HRESULT create_and_query(REFIID riid, void** ppv)
     if (!ppv)
         return E_POINTER;
     *ppv = nullptr;
-    try {
+    return guard_boundary(E_UNEXPECTED, [&] {
         T* object = new T();
         const HRESULT hr = object->QueryInterface(riid, ppv);
         object->Release();
         return hr;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    });
 }
 
 class CClassFactoryBase : public CUnknown, public IClassFactory {

@@ -42,11 +42,7 @@ cleanup() {
 trap cleanup EXIT INT TERM
 export DISPLAY="$display"
 
-build/x64/wine-run.sh cmd /c exit 0 >/dev/null 2>&1 || true   # makes the prefix once
-/usr/lib/wine/wineserver -w   # the server of that run ends, then one stays for all tests
-/usr/lib/wine/wineserver -p >/dev/null 2>&1
-# Wine's own services start with the first process under a new server and
-# would inherit that process's output pipes; start them here, detached, so
-# that ctest's reading of a test's output ends when the test does.
+# The prefix is made once; the runner keeps one wineserver alive between
+# test processes.
 build/x64/wine-run.sh cmd /c exit 0 >/dev/null 2>&1 </dev/null || true
 ctest --preset x64

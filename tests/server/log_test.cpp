@@ -130,13 +130,29 @@ TEST_F(Log, UnopenableFileSwitchesTheLogOffSilently)
 
 TEST_F(Log, MissingPicturesFolderSwitchesTheLogOff)
 {
-    WCHAR pictures[MAX_PATH] = {};
-    ASSERT_EQ(S_OK, SHGetFolderPathW(nullptr, CSIDL_MYPICTURES, nullptr, 0, pictures));
-    ASSERT_TRUE(RemoveDirectoryW(pictures)) << "the Pictures folder holds files";
+    // The user's Pictures folder moved to a place that does not exist.
+    const wchar_t folders[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    const wchar_t missing[] = L"C:\\no such folder\\Pictures";
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, folders, 0, nullptr, 0,
+                                             KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr));
+    wchar_t saved[MAX_PATH] = {};
+    DWORD saved_size = sizeof(saved);
+    DWORD saved_type = REG_NONE;
+    const bool had_value = RegQueryValueExW(key, L"My Pictures", nullptr, &saved_type,
+                                            reinterpret_cast<BYTE*>(saved), &saved_size) == ERROR_SUCCESS;
+    RegSetValueExW(key, L"My Pictures", 0, REG_SZ, reinterpret_cast<const BYTE*>(missing), sizeof(missing));
+
     set_option_dword(L"Debug", 2);
     exercise_module();
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(pictures));
-    EXPECT_FALSE(log_exists());  // log_path() makes the folder again
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(L"C:\\no such folder"));
+
+    if (had_value)
+        RegSetValueExW(key, L"My Pictures", 0, saved_type, reinterpret_cast<const BYTE*>(saved), saved_size);
+    else
+        RegDeleteValueW(key, L"My Pictures");
+    RegCloseKey(key);
+    EXPECT_FALSE(log_exists());
 }
 
 // White-box cases on the log writer itself, linked into this program.
