@@ -37,7 +37,8 @@ inline ComPtr<IStream> file_stream(const std::wstring& path)
 inline ComPtr<IStream> memory_stream(const mobi_test::Bytes& bytes)
 {
     ComPtr<IStream> stream;
-    stream.Attach(SHCreateMemStream(bytes.data(), static_cast<UINT>(bytes.size())));
+    // mingw-w64's ComPtr::Attach adds a reference; take ownership directly.
+    *stream.GetAddressOf() = SHCreateMemStream(bytes.data(), static_cast<UINT>(bytes.size()));
     EXPECT_TRUE(stream);
     return stream;
 }
@@ -160,14 +161,14 @@ public:
     static ComPtr<DropData> drop_list(const std::vector<std::wstring>& paths)
     {
         ComPtr<DropData> data;
-        data.Attach(new DropData(Answer::DropList));
+        *data.GetAddressOf() = new DropData(Answer::DropList);
         data->set_paths(paths);
         return data;
     }
     static ComPtr<DropData> answering(Answer answer)
     {
         ComPtr<DropData> data;
-        data.Attach(new DropData(answer));
+        *data.GetAddressOf() = new DropData(answer);
         return data;
     }
 
