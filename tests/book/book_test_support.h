@@ -1,5 +1,5 @@
-// Helpers of the book reader's tests: a recording IStream, SHA-256, the
-// fixture manifest, and a fixture base that checks the live-object count.
+// Helpers of the book reader's tests: a recording IStream, SHA-256, and a
+// fixture base that checks the live-object count.
 #pragma once
 
 #include <windows.h>
@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -91,25 +90,6 @@ Bytes test_data(const wchar_t* relative);
 std::string sha256_hex(const Bytes& bytes);
 
 std::wstring widen(const std::string& utf8);
-
-// A JSON value of the fixture manifest.
-struct Json {
-    enum Kind { Null, Bool, Number, String, Array, Object } kind = Null;
-    bool boolean = false;
-    double number = 0;
-    std::string text;
-    std::vector<Json> items;
-    std::map<std::string, Json> members;
-
-    const Json& operator[](const std::string& key) const;
-    bool is_null() const { return kind == Null; }
-    std::uint32_t u32() const { return static_cast<std::uint32_t>(number); }
-    std::vector<std::wstring> wide_texts() const;
-};
-// tests/data/books/manifest.json, read once.
-const Json& books_manifest();
-std::vector<std::string> manifest_file_names();
-const Json& manifest_entry(const std::string& file);
 
 // Width and height of a bitmap source; its pixels in rect as 32-bit BGRA;
 // the pixel at x, y.

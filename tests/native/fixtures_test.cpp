@@ -9,28 +9,9 @@
 #include <gtest/gtest.h>
 
 #include "harness.h"
+#include "tests/support/fixture_books.h"
 
 namespace {
-
-struct Place {
-    std::uint32_t offset, size;
-};
-
-struct FixtureBook {
-    std::string file;
-    bool valid;
-    std::uint32_t record_count = 0, creation_time = 0, text_encoding = 0, locale = 0;
-    std::uint32_t image_record_base = 0, first_non_book_record = 0;
-    std::string title;
-    std::vector<std::string> authors, contributors;
-    std::string publisher, published_text;
-    bool is_sample = false, is_personal = false, is_encrypted = false;
-    Place cover{}, cover_with_use_mobi_thumbnail{}, source{};
-};
-
-const FixtureBook BOOKS[] = {
-#include "manifest_table.inc"
-};
 
 std::vector<std::uint8_t> read_file(const std::filesystem::path& path)
 {
@@ -55,8 +36,8 @@ std::vector<std::string> texts(const ContainerInfo& info, const std::vector<Byte
 
 TEST(FixtureBooksTest, MatchTheManifest)
 {
-    ASSERT_GE(std::size(BOOKS), 8u);
-    for (const FixtureBook& book : BOOKS) {
+    ASSERT_GE(std::size(FIXTURE_BOOKS), 8u);
+    for (const FixtureBook& book : FIXTURE_BOOKS) {
         SCOPED_TRACE(book.file);
         const std::vector<std::uint8_t> bytes = read_file(std::filesystem::path(QB_BOOKS_DIR) / book.file);
         ASSERT_FALSE(bytes.empty());
@@ -124,5 +105,5 @@ TEST(FuzzRegressionsTest, Replay)
             ++replayed;
         }
     }
-    EXPECT_GE(replayed, std::size(BOOKS));
+    EXPECT_GE(replayed, std::size(FIXTURE_BOOKS));
 }

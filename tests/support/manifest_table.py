@@ -1,12 +1,12 @@
 #!/usr/bin/env python3
-"""Turns the fixture books' manifest.json into a C++ table (an initializer
-list of FixtureBook, see fixtures_test.cpp)."""
+"""Turns the fixture books' manifest.json into a C++ table: the initializer
+list of FixtureBook in fixture_books.h, one entry per book in manifest order."""
 import json
 import sys
 
 
 def literal(text):
-    # Octal escapes: never swallow a following digit the way \x would.
+    # UTF-8 bytes in octal escapes: never swallow a following digit the way \x would.
     return '"' + ''.join(c if 32 <= ord(c) < 127 and c not in '"\\?' else '\\%03o' % ord(c)
                          for c in text.encode('utf-8').decode('latin-1')) + '"'
 
@@ -16,12 +16,16 @@ def strings(items):
 
 
 def place(entry):
-    return '{%d, %d}' % (entry['offset'], entry['size']) if entry else '{0, 0}'
+    if not entry:
+        return '{}'
+    g = entry.get
+    return '{true, %du, %du, %du, %du, %s}' % (entry['offset'], entry['size'], g('width', 0),
+                                               g('height', 0), literal(g('sha256', '')))
 
 
 def book(b):
     g = b.get
-    fields = [literal(b['file']), 'true' if b['valid'] else 'false',
+    fields = [literal(b['file']), literal(b['sha256']), 'true' if b['valid'] else 'false',
               *('%du' % g(k, 0) for k in ('record_count', 'creation_time', 'text_encoding',
                                           'locale', 'image_record_base', 'first_non_book_record')),
               literal(g('title', '')), strings(g('authors', [])), strings(g('contributors', [])),
