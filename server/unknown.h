@@ -20,7 +20,9 @@ struct InterfaceEntry {
     bool (*available)();  // null: always offered
 };
 
-// Offset of interface Interface inside class Class.
+// Offset of interface Interface inside class Class. Classes that answer from
+// a table have CUnknown as their first base, so the object's CUnknown part
+// and the object itself share one address.
 #define INTERFACE_OFFSET(Class, Interface) \
     (reinterpret_cast<std::ptrdiff_t>(static_cast<Interface*>(reinterpret_cast<Class*>(8))) - 8)
 
