@@ -34,6 +34,30 @@ inline ComPtr<IStream> file_stream(const std::wstring& path)
     return stream;
 }
 
+// A new handler asked for I and initialised through the path route with
+// path, or through the stream route with stream.
+template <class I>
+ComPtr<I> handler_on(const std::wstring& path)
+{
+    ComPtr<I> handler = qb_create<I>();
+    ComPtr<IInitializeWithFile> init;
+    if (handler && SUCCEEDED(handler.As(&init))) {
+        EXPECT_EQ(S_OK, init->Initialize(path.c_str(), STGM_READ));
+    }
+    return handler;
+}
+
+template <class I>
+ComPtr<I> handler_on(IStream* stream)
+{
+    ComPtr<I> handler = qb_create<I>();
+    ComPtr<IInitializeWithStream> init;
+    if (handler && SUCCEEDED(handler.As(&init))) {
+        EXPECT_EQ(S_OK, init->Initialize(stream, STGM_READ));
+    }
+    return handler;
+}
+
 inline ComPtr<IStream> memory_stream(const mobi_test::Bytes& bytes)
 {
     ComPtr<IStream> stream;

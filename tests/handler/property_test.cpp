@@ -46,17 +46,6 @@ protected:
     }
     void TearDown() override { clear_options(); }
 
-    // A handler on the book, through the path route.
-    static ComPtr<IPropertyStore> store_for(const std::wstring& path)
-    {
-        ComPtr<IPropertyStore> store = qb_create<IPropertyStore>();
-        ComPtr<IInitializeWithFile> init;
-        if (store && SUCCEEDED(store.As(&init))) {
-            EXPECT_EQ(S_OK, init->Initialize(path.c_str(), STGM_READ));
-        }
-        return store;
-    }
-
     static HRESULT value_of(IPropertyStore* store, REFPROPERTYKEY key, PROPVARIANT* value)
     {
         PropVariantInit(value);
@@ -80,7 +69,7 @@ TEST_F(Properties, FixtureBooksGiveTitleLanguageAndTheAuthorList)
         {L"personal.mobi", L"My Notes", 2057, {L"Me Myself"}},
     };
     for (const Case& c : cases) {
-        ComPtr<IPropertyStore> store = store_for(book_path(c.file));
+        ComPtr<IPropertyStore> store = handler_on<IPropertyStore>(book_path(c.file));
         ASSERT_TRUE(store);
         DWORD count = 0;
         EXPECT_EQ(S_OK, store->GetCount(&count)) << c.file;
@@ -114,7 +103,7 @@ TEST_F(Properties, FixtureBooksGiveTitleLanguageAndTheAuthorList)
 TEST_F(Properties, PropertySetsFirstGiveTheCreatorAsOneString)
 {
     ASSERT_TRUE(use_propsys_variant("full"));
-    ComPtr<IPropertyStore> store = store_for(book_path(L"cafe-noir.mobi"));
+    ComPtr<IPropertyStore> store = handler_on<IPropertyStore>(book_path(L"cafe-noir.mobi"));
     ASSERT_TRUE(store);
     ComPtr<IPropertySetStorage> sets;
     ASSERT_EQ(S_OK, store.As(&sets));
@@ -158,10 +147,8 @@ TEST_F(Properties, BookWithoutMetadataGivesAnEmptyStore)
     builder.locale = 0;
     builder.add_text(64);
     ComPtr<IStream> stream = memory_stream(builder.build().bytes);
-    ComPtr<IPropertyStore> store = qb_create<IPropertyStore>();
-    ComPtr<IInitializeWithStream> init;
-    ASSERT_EQ(S_OK, store.As(&init));
-    ASSERT_EQ(S_OK, init->Initialize(stream.Get(), STGM_READ));
+    ComPtr<IPropertyStore> store = handler_on<IPropertyStore>(stream.Get());
+    ASSERT_TRUE(store);
     DWORD count = 7;
     EXPECT_EQ(S_OK, store->GetCount(&count));
     EXPECT_EQ(0u, count);
@@ -170,7 +157,7 @@ TEST_F(Properties, BookWithoutMetadataGivesAnEmptyStore)
 TEST_F(Properties, NotAMobiBookFailsWithEmptyResults)
 {
     ASSERT_TRUE(use_propsys_variant("full"));
-    ComPtr<IPropertyStore> store = store_for(book_path(L"palmdoc.pdb"));
+    ComPtr<IPropertyStore> store = handler_on<IPropertyStore>(book_path(L"palmdoc.pdb"));
     ASSERT_TRUE(store);
     DWORD count = 7;
     EXPECT_EQ(E_FAIL, store->GetCount(&count));
@@ -227,7 +214,7 @@ TEST_F(Properties, WritesAreRefusedEvenBeforeInitialisation)
 TEST_F(Properties, CommitLetsGoOfTheBooksAndKeepsTheStore)
 {
     ASSERT_TRUE(use_propsys_variant("full"));
-    ComPtr<IPropertyStore> store = store_for(book_path(L"cafe-noir.mobi"));
+    ComPtr<IPropertyStore> store = handler_on<IPropertyStore>(book_path(L"cafe-noir.mobi"));
     ASSERT_TRUE(store);
     EXPECT_EQ(S_OK, store->Commit());
     DWORD count = 7;
@@ -253,7 +240,7 @@ TEST_F(Properties, WithoutThePropertySystemEveryReadFails)
 {
     ASSERT_TRUE(use_propsys_variant("none"));
     set_option_dword(L"Debug", 2);
-    ComPtr<IPropertyStore> store = store_for(book_path(L"cafe-noir.mobi"));
+    ComPtr<IPropertyStore> store = handler_on<IPropertyStore>(book_path(L"cafe-noir.mobi"));
     ASSERT_TRUE(store);
     DWORD count = 7;
     EXPECT_EQ(E_FAIL, store->GetCount(&count));

@@ -73,27 +73,6 @@ protected:
         use_propsys_variant("full");
     }
     void TearDown() override { clear_options(); }
-
-    // A handler initialised through a stream on the book.
-    static ComPtr<IThumbnailProvider> provider_for(const std::wstring& path)
-    {
-        ComPtr<IThumbnailProvider> provider = qb_create<IThumbnailProvider>();
-        ComPtr<IInitializeWithStream> init;
-        if (provider && SUCCEEDED(provider.As(&init))) {
-            ComPtr<IStream> stream = file_stream(path);
-            EXPECT_EQ(S_OK, init->Initialize(stream.Get(), STGM_READ));
-        }
-        return provider;
-    }
-    static ComPtr<IExtractImage> extractor_for(const std::wstring& path)
-    {
-        ComPtr<IExtractImage> extract = qb_create<IExtractImage>();
-        ComPtr<IInitializeWithFile> init;
-        if (extract && SUCCEEDED(extract.As(&init))) {
-            EXPECT_EQ(S_OK, init->Initialize(path.c_str(), STGM_READ));
-        }
-        return extract;
-    }
 };
 
 TEST_F(Thumbnails, FixtureCoversAreFittedIntoTopDown32BitBitmaps)
@@ -108,7 +87,8 @@ TEST_F(Thumbnails, FixtureCoversAreFittedIntoTopDown32BitBitmaps)
                           {L"wagahai.mobi", 256, 154},
                           {L"kf8-only.azw3", 171, 256}};
     for (const Case& c : cases) {
-        ComPtr<IThumbnailProvider> provider = provider_for(book_path(c.file));
+        ComPtr<IThumbnailProvider> provider = 
+            handler_on<IThumbnailProvider>(file_stream(book_path(c.file)).Get());
         ASSERT_TRUE(provider);
         HBITMAP bitmap = nullptr;
         WTS_ALPHATYPE alpha = WTSAT_ARGB;
@@ -179,7 +159,7 @@ TEST_F(Thumbnails, GetLocationStretchesUnlessScreenOrOriginalSizeIsAsked)
         LONG height;
     };
     const Case cases[] = {{0, 100, 100}, {IEIFLAG_ASPECT, 100, 100}, {IEIFLAG_SCREEN, 75, 100}};
-    ComPtr<IExtractImage> extract = extractor_for(book_path(L"cafe-noir.mobi"));
+    ComPtr<IExtractImage> extract = handler_on<IExtractImage>(book_path(L"cafe-noir.mobi"));
     ASSERT_TRUE(extract);
     for (const Case& c : cases) {
         DWORD flags = c.flags;
@@ -198,7 +178,7 @@ TEST_F(Thumbnails, GetLocationStretchesUnlessScreenOrOriginalSizeIsAsked)
 TEST_F(Thumbnails, PathBufferMustHoldThePathAndItsNull)
 {
     const std::wstring path = book_path(L"cafe-noir.mobi");
-    ComPtr<IExtractImage> extract = extractor_for(path);
+    ComPtr<IExtractImage> extract = handler_on<IExtractImage>(path);
     ASSERT_TRUE(extract);
     std::vector<wchar_t> buffer(path.size() + 1, L'#');
     DWORD priority = 5;
@@ -225,7 +205,7 @@ TEST_F(Thumbnails, PathBufferMustHoldThePathAndItsNull)
 
 TEST_F(Thumbnails, ExtractHandsOverOnce)
 {
-    ComPtr<IExtractImage> extract = extractor_for(book_path(L"small-cover.mobi"));
+    ComPtr<IExtractImage> extract = handler_on<IExtractImage>(book_path(L"small-cover.mobi"));
     ASSERT_TRUE(extract);
     HBITMAP bitmap = reinterpret_cast<HBITMAP>(1);
     EXPECT_EQ(E_NOTIMPL, extract->Extract(&bitmap));  // nothing made yet
@@ -247,7 +227,8 @@ TEST_F(Thumbnails, ExtractHandsOverOnce)
 TEST_F(Thumbnails, NoCoverOrNoBookGivesNoThumbnail)
 {
     for (const wchar_t* file : {L"no-cover.mobi", L"palmdoc.pdb"}) {
-        ComPtr<IThumbnailProvider> provider = provider_for(book_path(file));
+        ComPtr<IThumbnailProvider> provider = 
+            handler_on<IThumbnailProvider>(file_stream(book_path(file)).Get());
         ASSERT_TRUE(provider);
         HBITMAP bitmap = reinterpret_cast<HBITMAP>(1);
         WTS_ALPHATYPE alpha = WTSAT_RGB;
@@ -292,7 +273,8 @@ TEST_F(Thumbnails, UninitialisedHandlerFails)
 TEST_F(Thumbnails, UseMobiThumbnailTakesTheThumbnailImage)
 {
     set_option_dword(L"UseMobiThumbnail", 1);
-    ComPtr<IThumbnailProvider> provider = provider_for(book_path(L"cafe-noir.mobi"));
+    ComPtr<IThumbnailProvider> provider = 
+        handler_on<IThumbnailProvider>(file_stream(book_path(L"cafe-noir.mobi")).Get());
     ASSERT_TRUE(provider);
     HBITMAP bitmap = nullptr;
     WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
@@ -379,14 +361,14 @@ DWORD handles()
 
 TEST_F(Thumbnails, UnclaimedBitmapsAreDeleted)
 {
-    ComPtr<IExtractImage> warm = extractor_for(book_path(L"small-cover.mobi"));
+    ComPtr<IExtractImage> warm = handler_on<IExtractImage>(book_path(L"small-cover.mobi"));
     DWORD flags = IEIFLAG_ORIGSIZE;
     const SIZE size = {64, 64};
     ASSERT_EQ(S_OK, warm->GetLocation(nullptr, 0, nullptr, &size, 32, &flags));
     warm.Reset();  // never extracted: the handler deletes it
     const DWORD before = gdi_objects();
 
-    ComPtr<IExtractImage> extract = extractor_for(book_path(L"small-cover.mobi"));
+    ComPtr<IExtractImage> extract = handler_on<IExtractImage>(book_path(L"small-cover.mobi"));
     ASSERT_EQ(S_OK, extract->GetLocation(nullptr, 0, nullptr, &size, 32, &flags));
     ASSERT_EQ(S_OK, extract->GetLocation(nullptr, 0, nullptr, &size, 32, &flags));
     HBITMAP bitmap = nullptr;
@@ -405,7 +387,8 @@ TEST_F(Thumbnails, ThousandThumbnailsLeaveNothingBehind)
 {
     const std::wstring path = book_path(L"cafe-noir.mobi");
     auto cycle = [&] {
-        ComPtr<IThumbnailProvider> provider = provider_for(path);
+        ComPtr<IThumbnailProvider> provider = 
+            handler_on<IThumbnailProvider>(file_stream(path).Get());
         HBITMAP bitmap = nullptr;
         WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
         const HRESULT hr = provider->GetThumbnail(256, &bitmap, &alpha);
