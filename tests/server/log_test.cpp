@@ -4,9 +4,11 @@
 #include <shlobj.h>
 #include <thumbcache.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "server/log.h"
 #include "server/module.h"
@@ -245,31 +247,120 @@ TEST_F(LogWriter, InterfaceTracesNameTheIidOrFallBack)
     EXPECT_EQ("0012:QueryInterface:{?}:IUnknown", tail[2]);
 }
 
-// Two processes log into one file at once: every line stays whole.
-constexpr int CHILD_LINES = 400;
+// Several writers share the log: each line must reach the file in one
+// write on a handle that can only append, so no writer ever places bytes
+// by a file position of its own.
+
+struct WriteCall {
+    HANDLE file;
+    std::string bytes;
+};
+std::vector<WriteCall> g_writes;
+// Taken from kernel32 itself: this program's own WriteFile goes through the
+// import slot that the test replaces.
+const auto g_real_write_file = reinterpret_cast<decltype(&WriteFile)>(
+    reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "WriteFile")));
+
+BOOL WINAPI recording_write_file(HANDLE file, LPCVOID data, DWORD size, LPDWORD written,
+                                 LPOVERLAPPED overlapped)
+{
+    g_writes.push_back({file, std::string(static_cast<const char*>(data), size)});
+    return g_real_write_file(file, data, size, written, overlapped);
+}
+
+ACCESS_MASK granted_access(HANDLE handle)
+{
+    struct BasicInformation {
+        ULONG attributes;
+        ACCESS_MASK granted_access;
+        ULONG reserved[20];
+    } information = {};
+    using QueryObject = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+    const auto query = reinterpret_cast<QueryObject>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryObject")));
+    ULONG size = 0;
+    if (!query || query(handle, 0 /* ObjectBasicInformation */, &information,
+                        sizeof(information), &size) != 0)
+        return 0;
+    return information.granted_access;
+}
+
+TEST_F(LogWriter, EachLineIsOneWriteOnAHandleThatCanOnlyAppend)
+{
+    start_module_in_process(1);
+    const ACCESS_MASK access = granted_access(g_module.log_file);
+    EXPECT_EQ(static_cast<ACCESS_MASK>(FILE_APPEND_DATA), access & (FILE_APPEND_DATA | FILE_WRITE_DATA));
+
+    ASSERT_TRUE(patch_import("WriteFile", reinterpret_cast<void*>(&recording_write_file)));
+    const std::string long_text(2000, 'z');
+    debug_log("%hs", "short");
+    debug_log("%hs", long_text.c_str());
+    debug_log("%ls", L"Caf\u00e9");
+    ASSERT_TRUE(patch_import("WriteFile", reinterpret_cast<void*>(g_real_write_file)));
+
+    ASSERT_EQ(3u, g_writes.size());
+    const std::string bytes = read_log_bytes();
+    std::size_t end = bytes.size();
+    for (auto call = g_writes.rbegin(); call != g_writes.rend(); ++call) {
+        EXPECT_EQ(g_module.log_file, call->file);
+        ASSERT_LE(call->bytes.size(), end);
+        end -= call->bytes.size();
+        EXPECT_EQ(call->bytes, bytes.substr(end, call->bytes.size()));
+    }
+    EXPECT_EQ("short\r\n", g_writes[0].bytes.substr(g_writes[0].bytes.size() - 7));
+    EXPECT_EQ(2u, std::count(g_writes[1].bytes.begin(), g_writes[1].bytes.end(), ':'));
+    EXPECT_EQ("Caf\xC3\xA9\r\n", g_writes[2].bytes.substr(g_writes[2].bytes.size() - 7));
+}
+
+// Two processes with the log open take turns line by line: each line lands
+// after the other process's last one, never over it.
+constexpr int CHILD_LINES = 200;
+
+std::wstring turn_event_name(DWORD parent, char role)
+{
+    return L"Local\\quirebinder-log-turn-" + std::to_wstring(parent) + L"-" +
+           static_cast<wchar_t>(role);
+}
 
 // Not a test of its own: the body of each child process of the next test.
 TEST(LogChild, DISABLED_Writer)
 {
     const char* role = getenv("QB_LOG_CHILD");
-    if (!role)
-        GTEST_SKIP() << "runs only as a child of ConcurrentProcessesWriteWholeLines";
+    const char* parent = getenv("QB_LOG_PARENT");
+    if (!role || !parent)
+        GTEST_SKIP() << "runs only as a child of TwoProcessesTakingTurnsKeepEveryLine";
+    const DWORD parent_id = strtoul(parent, nullptr, 10);
+    const char other = role[0] == 'x' ? 'y' : 'x';
+    const HANDLE mine = OpenEventW(SYNCHRONIZE, FALSE, turn_event_name(parent_id, role[0]).c_str());
+    const HANDLE theirs =
+        OpenEventW(EVENT_MODIFY_STATE, FALSE, turn_event_name(parent_id, other).c_str());
+    ASSERT_TRUE(mine && theirs);
     module_attach(GetModuleHandleW(nullptr));
     initialize_module();  // the parent set Debug
     const std::string filler(300, role[0]);
-    for (int i = 0; i < CHILD_LINES; ++i)
+    for (int i = 0; i < CHILD_LINES; ++i) {
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(mine, 20000));
         debug_log("child %hs line %04d %hs", role, i, filler.c_str());
+        SetEvent(theirs);
+    }
     finalize_module();
     module_detach();
+    CloseHandle(mine);
+    CloseHandle(theirs);
 }
 
-TEST_F(LogWriter, ConcurrentProcessesWriteWholeLines)
+TEST_F(LogWriter, TwoProcessesTakingTurnsKeepEveryLine)
 {
     set_option_dword(L"Debug", 1);
+    const DWORD self = GetCurrentProcessId();
+    const HANDLE turns[2] = {CreateEventW(nullptr, FALSE, FALSE, turn_event_name(self, 'x').c_str()),
+                             CreateEventW(nullptr, FALSE, FALSE, turn_event_name(self, 'y').c_str())};
+    ASSERT_TRUE(turns[0] && turns[1]);
     wchar_t program[MAX_PATH];
     GetModuleFileNameW(nullptr, program, MAX_PATH);
     PROCESS_INFORMATION children[2] = {};
     const char* roles[2] = {"x", "y"};
+    SetEnvironmentVariableA("QB_LOG_PARENT", std::to_string(self).c_str());
     for (int i = 0; i < 2; ++i) {
         SetEnvironmentVariableA("QB_LOG_CHILD", roles[i]);
         std::wstring command = std::wstring(L"\"") + program +
@@ -280,24 +371,41 @@ TEST_F(LogWriter, ConcurrentProcessesWriteWholeLines)
                                    nullptr, &startup, &children[i]));
     }
     SetEnvironmentVariableA("QB_LOG_CHILD", nullptr);
-    for (PROCESS_INFORMATION& child : children) {
-        WaitForSingleObject(child.hProcess, 60000);
-        CloseHandle(child.hThread);
-        CloseHandle(child.hProcess);
+    SetEnvironmentVariableA("QB_LOG_PARENT", nullptr);
+    SetEvent(turns[0]);
+    DWORD child_ids[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(children[i].hProcess, 60000));
+        DWORD code = 1;
+        GetExitCodeProcess(children[i].hProcess, &code);
+        EXPECT_EQ(0u, code);
+        child_ids[i] = children[i].dwProcessId;
+        CloseHandle(children[i].hThread);
+        CloseHandle(children[i].hProcess);
     }
-    int counts[2] = {};
-    const std::regex line("^([0-9a-f]{4,}):[0-9a-f]{4,}:(?:Quirebinder 1\\.1\\.1271|"
-                          "Missing DLL:propsys\\.dll|child (x|y) line [0-9]{4} (x{300}|y{300}))$");
-    for (const std::string& text : log_lines()) {
-        std::smatch match;
-        ASSERT_TRUE(std::regex_match(text, match, line)) << text.substr(0, 80);
-        if (match[2].matched) {
-            EXPECT_EQ(match[2].str()[0], match[3].str()[0]);
-            ++counts[match[2].str() == "y"];
-        }
+    CloseHandle(turns[0]);
+    CloseHandle(turns[1]);
+
+    // Each child writes its banner when it opens the log; after those, the
+    // lines alternate x, y, x, y, each whole and in its place.
+    const std::regex banner("^[0-9a-f]{4,}:[0-9a-f]{4,}:(?:Quirebinder 1\\.1\\.1271.*|"
+                            "Missing DLL:propsys\\.dll)$");
+    std::vector<std::string> turns_taken;
+    for (const std::string& text : log_lines())
+        if (!std::regex_match(text, banner))
+            turns_taken.push_back(text);
+    ASSERT_EQ(static_cast<std::size_t>(2 * CHILD_LINES), turns_taken.size());
+    for (int i = 0; i < 2 * CHILD_LINES; ++i) {
+        const int child = i % 2;
+        char expected[128];
+        snprintf(expected, sizeof(expected), ":child %s line %04d ", roles[child], i / 2);
+        char pid[16];
+        snprintf(pid, sizeof(pid), "%04lx:", child_ids[child]);
+        const std::string& text = turns_taken[static_cast<std::size_t>(i)];
+        ASSERT_EQ(0u, text.find(pid)) << i << ": " << text.substr(0, 80);
+        ASSERT_NE(std::string::npos, text.find(expected)) << i << ": " << text.substr(0, 80);
+        ASSERT_EQ(text.substr(text.size() - 300), std::string(300, roles[child][0])) << i;
     }
-    EXPECT_EQ(CHILD_LINES, counts[0]);
-    EXPECT_EQ(CHILD_LINES, counts[1]);
 }
 
 }  // namespace
