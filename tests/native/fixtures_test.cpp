@@ -1,5 +1,6 @@
 // Books written by another program, checked against the facts in their
-// manifest; and replay of inputs that once broke the analysis under fuzzing.
+// manifest; and replay of the regression folder, where any input that
+// breaks the analysis under fuzzing is kept.
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -81,7 +82,7 @@ TEST(FixtureBooksTest, MatchTheManifest)
 
 // Every file in the regression folder (and every fixture book) is analysed
 // with both settings without fault, and an accepted one keeps its promises.
-// Run under the sanitizers, this replays what the fuzzer once found.
+// Run under the sanitizers, this replays whatever the fuzzer has found.
 TEST(FuzzRegressionsTest, Replay)
 {
     namespace fs = std::filesystem;
