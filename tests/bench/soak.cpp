@@ -31,8 +31,9 @@
 #include <vector>
 
 #include "tests/bench/cycles.h"
+#include "tests/bench/private_bytes.h"
 #include "tests/support/module_under_test.h"
-#include "tests/support/process_counters.h"
+#include "tests/support/process_counts.h"
 #include "tests/support/propsys_stand_in.h"
 
 namespace {

@@ -1,6 +1,5 @@
-#include "tests/support/process_counters.h"
+#include "tests/support/process_counts.h"
 
-#include <psapi.h>
 #include <winternl.h>
 
 #include <algorithm>
@@ -79,27 +78,4 @@ DWORD handles()
     for (ULONG_PTR i = 0; i < entries; ++i)
         count += entry[i].process_id == GetCurrentProcessId();
     return count;
-}
-
-// Wine answers 0 for PrivateUsage; there the committed private regions of
-// the address space are added up, which is what the counter counts.
-SIZE_T private_kb()
-{
-    PROCESS_MEMORY_COUNTERS_EX counters = {};
-    counters.cb = sizeof(counters);
-    if (GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                             sizeof(counters)) &&
-        counters.PrivateUsage != 0)
-        return counters.PrivateUsage / 1024;
-    SIZE_T bytes = 0;
-    MEMORY_BASIC_INFORMATION region = {};
-    for (const BYTE* at = nullptr; VirtualQuery(at, &region, sizeof(region)) == sizeof(region);) {
-        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE)
-            bytes += region.RegionSize;
-        const BYTE* next = static_cast<const BYTE*>(region.BaseAddress) + region.RegionSize;
-        if (next <= at)
-            break;
-        at = next;
-    }
-    return bytes / 1024;
 }
