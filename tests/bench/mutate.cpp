@@ -36,7 +36,7 @@ namespace {
 
 const wchar_t* const SEED_BOOKS[] = {L"cafe-noir.mobi", L"cafe-noir-source.mobi", L"wagahai.mobi",
                                      L"small-cover.mobi", L"no-cover.mobi", L"personal.mobi",
-                                     L"kf8-only.azw3"};
+                                     L"kf8-only.azw3", L"plain-words.azw3"};
 constexpr std::size_t SEED_COUNT = sizeof SEED_BOOKS / sizeof SEED_BOOKS[0];
 
 HANDLE g_progress = INVALID_HANDLE_VALUE;

@@ -40,7 +40,7 @@ namespace {
 
 const wchar_t* const BOOKS[] = {L"cafe-noir.mobi", L"cafe-noir-source.mobi", L"wagahai.mobi",
                                 L"small-cover.mobi", L"no-cover.mobi", L"personal.mobi",
-                                L"kf8-only.azw3", L"palmdoc.pdb"};
+                                L"kf8-only.azw3", L"plain-words.azw3", L"palmdoc.pdb"};
 constexpr std::size_t BOOK_COUNT = sizeof BOOKS / sizeof BOOKS[0];
 
 std::wstring book(std::size_t i)
