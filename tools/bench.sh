@@ -7,26 +7,35 @@
 #   3. soak: thumbnail, property and property-page cycles in one process;
 #   4. mutation run: mutated fixture books through every request of the
 #      module, in batches of processes that survive crashes and hangs.
-# Ratios are measured side by side in one run. The last lines are the
-# key=value results. Environment: SOAK_CYCLES (20000), SOAK_TRACE_CYCLES
-# (2000), MUTATION_INPUTS (10000), MUTATION_SEED (1).
+# Ratios are measured side by side in one run. The soak and the mutation
+# run time nothing and run at the same time (the Wine programs mostly wait
+# on the wineserver and the display). The last lines are the key=value
+# results. Environment: SOAK_CYCLES (20000), SOAK_TRACE_CYCLES (2000),
+# SOAK_PAGE_EVERY (10: a property sheet on every tenth cycle),
+# MUTATION_INPUTS (10000), MUTATION_SEED (1), MUTATION_WORKERS (2).
 set -eu
 cd "$(dirname "$0")/.."
 ./tools/bootstrap.sh --bench
 
 SOAK_CYCLES=${SOAK_CYCLES:-20000}
 SOAK_TRACE_CYCLES=${SOAK_TRACE_CYCLES:-2000}
+SOAK_PAGE_EVERY=${SOAK_PAGE_EVERY:-10}
 MUTATION_INPUTS=${MUTATION_INPUTS:-10000}
 MUTATION_SEED=${MUTATION_SEED:-1}
+MUTATION_WORKERS=${MUTATION_WORKERS:-2}
 
 results=build/bench/results.txt
 mkdir -p build/bench
 : >"$results"
-# Runs a step, shows its output, keeps its key=value lines for the end.
+# Shows a step's output (in file $1) and keeps its key=value lines for the end.
+report() {
+    grep -v '^[a-z_]*=' "$1" || true
+    grep '^[a-z_]*=' "$1" >>"$results" || true
+}
+# Runs a step and reports it.
 step() {
     "$@" >build/bench/step.txt 2>&1 || { cat build/bench/step.txt; echo "bench: '$*' failed" >&2; exit 1; }
-    grep -v '^[a-z_]*=' build/bench/step.txt || true
-    grep '^[a-z_]*=' build/bench/step.txt >>"$results"
+    report build/bench/step.txt
 }
 
 echo "== build"
@@ -48,6 +57,7 @@ Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 cleanup() {
     WINEPREFIX="$WINEPREFIX" /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
+    [ -z "${soak:-}" ] || kill "$soak" 2>/dev/null || true
     kill "$xvfb" 2>/dev/null || true
 }
 trap cleanup EXIT INT TERM
@@ -57,13 +67,19 @@ build/x64/wine-run.sh cmd /c exit 0 >/dev/null 2>&1 </dev/null || true
 echo "== thumbnail against the imaging floor (Wine)"
 step build/x64/wine-run.sh build/x64/bin/qb_thumbnail_bench.exe
 
-echo "== soak (Wine)"
-step build/x64/wine-run.sh build/x64/bin/qb_soak.exe "$SOAK_CYCLES" "$SOAK_TRACE_CYCLES"
+build/x64/wine-run.sh build/x64/bin/qb_soak.exe "$SOAK_CYCLES" "$SOAK_TRACE_CYCLES" "$SOAK_PAGE_EVERY" \
+    >build/bench/soak.txt 2>&1 </dev/null &
+soak=$!
 
-echo "== mutation run (Wine)"
+echo "== mutation run (Wine, while the soak runs)"
 rm -rf build/bench/mutation
 step python3 tools/mutation_run.py --runner build/x64/wine-run.sh --exe build/x64/bin/qb_mutate.exe \
-    --inputs "$MUTATION_INPUTS" --seed "$MUTATION_SEED" --work build/bench/mutation
+    --inputs "$MUTATION_INPUTS" --seed "$MUTATION_SEED" --workers "$MUTATION_WORKERS" \
+    --work build/bench/mutation
+
+echo "== soak (Wine)"
+wait "$soak" || { cat build/bench/soak.txt; echo "bench: the soak failed" >&2; exit 1; }
+report build/bench/soak.txt
 
 echo "== results"
 for key in metadata_speedup_vs_libmobi metadata_bytes_read_percent thumbnail_cost_vs_floor \

@@ -16,11 +16,42 @@ import os
 import signal
 import subprocess
 import sys
+import threading
 import time
 
 
 def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def run_range(args, begin, end, folder, outcome, lock):
+    """Runs inputs begin .. end - 1 in batches, going on after a crash or a
+    hang; adds the "end" lines and the faults to outcome."""
+    os.makedirs(folder, exist_ok=True)
+    next_input = begin
+    at_start = 0  # batches in a row that ended on their first input
+    while next_input < end:
+        first = next_input
+        count = min(args.batch, end - first)
+        ends, stop = run_batch(args, first, count, folder)
+        with lock:
+            outcome["ends"].extend(ends)
+        if stop is None:
+            next_input = first + count
+            at_start = 0
+            continue
+        index, kind, mutation = stop
+        at_start = at_start + 1 if index == first else 0
+        if at_start > 5:
+            raise SystemExit("mutation: the program fails on every start; is the build complete?")
+        found_folder = os.path.join(args.work, "found")
+        os.makedirs(found_folder, exist_ok=True)
+        saved = os.path.join(found_folder, "%s-%d.mobi" % (kind, index))
+        subprocess.run([args.runner, args.exe, str(args.seed), "--write", str(index), windows_path(saved)],
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        with lock:
+            outcome["faults"].append((kind, index, mutation, saved))
+        next_input = index + 1
 
 
 def run_batch(args, first, count, folder):
@@ -71,43 +102,43 @@ def main():
     parser.add_argument("--timeout", type=float, default=30.0,
                         help="seconds an input may run before it counts as a hang")
     parser.add_argument("--work", required=True, help="folder for progress files and inputs")
+    parser.add_argument("--workers", type=int, default=2,
+                        help="processes at a time (the programs mostly wait on Wine and the display)")
     args = parser.parse_args()
 
     os.makedirs(args.work, exist_ok=True)
-    found_folder = os.path.join(args.work, "found")
+    outcome = {"ends": [], "faults": []}
+    lock = threading.Lock()
+    started = time.monotonic()
+    # Each worker takes an equal share of the inputs, in a folder of its own.
+    share = (args.inputs + args.workers - 1) // args.workers
+    workers = []
+    for w in range(args.workers):
+        begin, end = w * share, min(args.inputs, (w + 1) * share)
+        if begin < end:
+            folder = os.path.join(args.work, "worker-%d" % w)
+            workers.append(threading.Thread(target=run_range, args=(args, begin, end, folder, outcome, lock)))
+    for worker in workers:
+        worker.start()
+    for worker in workers:
+        worker.join()
+
     results = collections.Counter()
     broken = collections.Counter()
     pages = collections.Counter()
-    faults = []
-    started = time.monotonic()
-    next_input = 0
-    while next_input < args.inputs:
-        first = next_input
-        count = min(args.batch, args.inputs - first)
-        ends, stop = run_batch(args, first, count, args.work)
-        for line in ends:
-            results[line[2]] += 1
-            if line[4] != "-":
-                for what in line[4].split(","):
-                    broken[what] += 1
-            pages[line[5]] += 1
-        if stop is None:
-            next_input = first + count
-            continue
-        index, kind, mutation = stop
-        os.makedirs(found_folder, exist_ok=True)
-        saved = os.path.join(found_folder, "%s-%d.mobi" % (kind, index))
-        subprocess.run([args.runner, args.exe, str(args.seed), "--write", str(index), windows_path(saved)],
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        faults.append((kind, index, mutation, saved))
-        next_input = index + 1
-
+    for line in outcome["ends"]:
+        results[line[2]] += 1
+        if line[4] != "-":
+            for what in line[4].split(","):
+                broken[what] += 1
+        pages[line[5]] += 1
+    faults = sorted(outcome["faults"], key=lambda f: f[1])
     crashes = sum(1 for f in faults if f[0] == "crash")
     hangs = sum(1 for f in faults if f[0] == "hang")
     total = sum(results.values()) + len(faults)
-    print("mutation %d inputs in %.0f s (seed %d): accepted %d, rejected %d, failed %d"
-          % (total, time.monotonic() - started, args.seed, results["accepted"], results["rejected"],
-             results["failed"]))
+    print("mutation %d inputs in %.0f s (seed %d, %d workers): accepted %d, rejected %d, failed %d"
+          % (total, time.monotonic() - started, args.seed, args.workers, results["accepted"],
+             results["rejected"], results["failed"]))
     print("mutation page cycles: " + ", ".join("%s %d" % kv for kv in sorted(pages.items())))
     print("mutation broken promises: " + (", ".join("%s %d" % kv for kv in sorted(broken.items())) or "none"))
     for kind, index, mutation, saved in faults:

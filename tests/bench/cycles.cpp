@@ -53,22 +53,58 @@ BOOL CALLBACK add_page(HPROPSHEETPAGE page, LPARAM param)
     return TRUE;
 }
 
-// Moves the page's up-down control by delta as a click on an arrow does:
-// UDN_DELTAPOS to the page, then the new position.
-void step_book(HWND page, int delta)
+// A click on the page's up-down control: the lower arrow moves to the next
+// book, the upper to the previous one.
+void click_arrow(HWND page, bool down)
 {
-    HWND updown = GetDlgItem(page, 1002);
-    if (!updown)
+    const HWND updown = GetDlgItem(page, 1002);
+    if (!updown || !IsWindowVisible(updown))
         return;
-    NMUPDOWN change = {};
-    change.hdr.hwndFrom = updown;
-    change.hdr.idFrom = 1002;
-    change.hdr.code = UDN_DELTAPOS;
-    change.iPos = int(SendMessageW(updown, UDM_GETPOS32, 0, 0));
-    change.iDelta = delta;
-    if (SendMessageW(page, WM_NOTIFY, 1002, reinterpret_cast<LPARAM>(&change)) == 0)
-        SendMessageW(updown, UDM_SETPOS32, 0, change.iPos + change.iDelta);
+    RECT rect = {};
+    GetClientRect(updown, &rect);
+    const LPARAM at = MAKELPARAM(rect.right / 2, down ? rect.bottom * 3 / 4 : rect.bottom / 4);
+    SendMessageW(updown, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    SendMessageW(updown, WM_LBUTTONUP, 0, at);
     pump_messages();
+}
+
+// Each book in turn, to the last and back to the first.
+void step_through(HWND page, std::size_t books)
+{
+    for (std::size_t i = 1; i < books; ++i)
+        click_arrow(page, true);
+    for (std::size_t i = 1; i < books; ++i)
+        click_arrow(page, false);
+}
+
+// The handler's pages for paths; Skipped while it has none to give.
+CycleResult pages_for(const std::vector<std::wstring>& paths, std::vector<HPROPSHEETPAGE>& pages)
+{
+    ComPtr<IShellExtInit> init = qb_create<IShellExtInit>();
+    if (!init)
+        return CycleResult::Refused;
+    ComPtr<handler_test::DropData> data = handler_test::DropData::drop_list(paths);
+    if (FAILED(init->Initialize(nullptr, data.Get(), nullptr)))
+        return CycleResult::Refused;
+    ComPtr<IShellPropSheetExt> sheet_ext;
+    if (FAILED(init.As(&sheet_ext)))
+        return CycleResult::Broken;
+    // Once this returns only the pages hold the handler.
+    const HRESULT added = sheet_ext->AddPages(add_page, reinterpret_cast<LPARAM>(&pages));
+    if (added == E_NOTIMPL)
+        return pages.empty() ? CycleResult::Skipped : CycleResult::Broken;
+    if (added == S_OK && pages.size() == 1)
+        return CycleResult::Made;
+    for (HPROPSHEETPAGE page : pages)
+        DestroyPropertySheetPage(page);
+    pages.clear();
+    return CycleResult::Broken;
+}
+
+// The empty first page of the host's sheet.
+INT_PTR CALLBACK blank_page_proc(HWND, UINT, WPARAM, LPARAM)
+{
+    return FALSE;
 }
 
 }  // namespace
@@ -198,27 +234,10 @@ CycleResult property_set_cycle(const std::wstring& path)
 
 CycleResult page_cycle(const std::vector<std::wstring>& paths)
 {
-    ComPtr<IShellExtInit> init = qb_create<IShellExtInit>();
-    if (!init)
-        return CycleResult::Refused;
-    ComPtr<handler_test::DropData> data = handler_test::DropData::drop_list(paths);
-    if (FAILED(init->Initialize(nullptr, data.Get(), nullptr)))
-        return CycleResult::Refused;
-    ComPtr<IShellPropSheetExt> sheet_ext;
-    if (FAILED(init.As(&sheet_ext)))
-        return CycleResult::Broken;
-    init.Reset();
-
     std::vector<HPROPSHEETPAGE> pages;
-    const HRESULT added = sheet_ext->AddPages(add_page, reinterpret_cast<LPARAM>(&pages));
-    sheet_ext.Reset();  // the pages hold the handler from here on
-    if (added == E_NOTIMPL)
-        return pages.empty() ? CycleResult::Skipped : CycleResult::Broken;
-    if (FAILED(added) || pages.empty()) {
-        for (HPROPSHEETPAGE page : pages)
-            DestroyPropertySheetPage(page);
-        return CycleResult::Refused;
-    }
+    const CycleResult given = pages_for(paths, pages);
+    if (given != CycleResult::Made)
+        return given;
 
     PROPSHEETHEADERW header = {};
     header.dwSize = sizeof(header);
@@ -233,16 +252,67 @@ CycleResult page_cycle(const std::vector<std::wstring>& paths)
         return CycleResult::Broken;
     }
     pump_messages();
-    const HWND page = reinterpret_cast<HWND>(SendMessageW(sheet, PSM_GETCURRENTPAGEHWND, 0, 0));
-    bool shown = page && IsWindow(page);
-    if (shown) {
-        for (std::size_t i = 1; i < paths.size(); ++i)
-            step_book(page, +1);
-        for (std::size_t i = 1; i < paths.size(); ++i)
-            step_book(page, -1);
-        shown = IsWindow(page) != FALSE;
-    }
+    const HWND page = PropSheet_GetCurrentPageHwnd(sheet);
+    const bool shown = page && IsWindow(page);
+    if (shown)
+        step_through(page, paths.size());
     DestroyWindow(sheet);
+    pump_messages();
+    return shown ? CycleResult::Made : CycleResult::Broken;
+}
+
+PageHost::PageHost()
+{
+    // A blank page from an in-memory template: DLGTEMPLATE, then empty menu,
+    // class and title.
+    alignas(4) static const WORD blank[] = {
+        LOWORD(WS_CHILD | DS_CONTROL), HIWORD(WS_CHILD | DS_CONTROL), 0, 0, 0, 0, 0, 0, 225, 200, 0, 0, 0};
+    PROPSHEETPAGEW first = {};
+    first.dwSize = sizeof(first);
+    first.dwFlags = PSP_DLGINDIRECT;
+    first.pResource = reinterpret_cast<LPCDLGTEMPLATEW>(blank);
+    first.pfnDlgProc = blank_page_proc;
+    HPROPSHEETPAGE pages[] = {CreatePropertySheetPageW(&first)};
+    PROPSHEETHEADERW header = {};
+    header.dwSize = sizeof(header);
+    header.dwFlags = PSH_MODELESS | PSH_NOAPPLYNOW;
+    header.pszCaption = L"Book Properties";
+    header.nPages = 1;
+    header.phpage = pages;
+    if (pages[0])
+        sheet_ = reinterpret_cast<HWND>(PropertySheetW(&header));
+    if (sheet_ == reinterpret_cast<HWND>(-1))
+        sheet_ = nullptr;
+    pump_messages();
+}
+
+PageHost::~PageHost()
+{
+    if (sheet_)
+        DestroyWindow(sheet_);
+    pump_messages();
+}
+
+CycleResult PageHost::cycle(const std::vector<std::wstring>& paths)
+{
+    if (!sheet_)
+        return CycleResult::Broken;
+    std::vector<HPROPSHEETPAGE> pages;
+    const CycleResult given = pages_for(paths, pages);
+    if (given != CycleResult::Made)
+        return given;
+    if (!PropSheet_AddPage(sheet_, pages[0])) {
+        DestroyPropertySheetPage(pages[0]);
+        return CycleResult::Broken;
+    }
+    PropSheet_SetCurSel(sheet_, nullptr, 1);
+    pump_messages();
+    const HWND page = PropSheet_GetCurrentPageHwnd(sheet_);
+    const bool shown = page && IsWindow(page) && PropSheet_IndexToHwnd(sheet_, 1) == page;
+    if (shown)
+        step_through(page, paths.size());
+    PropSheet_SetCurSel(sheet_, nullptr, 0);
+    PropSheet_RemovePage(sheet_, 1, nullptr);  // destroys the page
     pump_messages();
     return shown ? CycleResult::Made : CycleResult::Broken;
 }

@@ -45,5 +45,24 @@ CycleResult property_set_cycle(const std::wstring& path);
 // sheet destroyed. Skipped while AddPages answers E_NOTIMPL.
 CycleResult page_cycle(const std::vector<std::wstring>& paths);
 
+// The property page in a property sheet that stays open: each cycle adds
+// the page of a new handler initialised with the files to the sheet, shows
+// it, steps through the books as page_cycle does and removes the page
+// again, which destroys it. Cheaper than a new sheet per cycle (under Wine
+// most of page_cycle's time goes to the sheet's own top-level window), so
+// that every input of the mutation run can go through the page.
+class PageHost {
+public:
+    PageHost();
+    ~PageHost();
+    PageHost(const PageHost&) = delete;
+    PageHost& operator=(const PageHost&) = delete;
+
+    CycleResult cycle(const std::vector<std::wstring>& paths);
+
+private:
+    HWND sheet_ = nullptr;
+};
+
 // Runs the messages waiting on this thread's queue.
 void pump_messages();

@@ -1,7 +1,8 @@
 // Mutation run through the module, under Wine: mutated variants of the
 // fixture books through the analysis, the thumbnail (stream route), the
 // extracted image (path route), the property store, the property sets and
-// the property page, each request on a new handler.
+// the property page (added to a property sheet that stays open, see
+// PageHost), each request on a new handler.
 //
 //   qb_mutate.exe RUN_SEED FIRST COUNT PROGRESS_FILE WORK_FOLDER
 //   qb_mutate.exe RUN_SEED --write INDEX OUT_FILE
@@ -168,7 +169,6 @@ int main(int argc, char** argv)
     std::printf("qb_mutate: inputs %llu to %llu\n", static_cast<unsigned long long>(first),
                 static_cast<unsigned long long>(first + count - 1));
     std::fflush(stdout);
-    const std::wstring partner = source_path(L"tests/data/books/cafe-noir.mobi");
 
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     SetUnhandledExceptionFilter(on_unhandled);
@@ -182,6 +182,7 @@ int main(int argc, char** argv)
     const std::uint64_t fault_at = fault && std::strchr(fault, ':') ? std::strtoull(std::strchr(fault, ':') + 1, nullptr, 10)
                                                                  : ~0ull;
 
+    PageHost page_host;
     for (std::uint64_t index = first; index < first + count; ++index) {
         const MutatedBook book = input(seeds, run_seed, index);
         g_current = static_cast<long long>(index);
@@ -203,7 +204,7 @@ int main(int argc, char** argv)
         note(notes, "extract", extract_cycle(path));
         note(notes, "property_store", property_store_cycle(path));
         note(notes, "property_sets", property_set_cycle(path));
-        const CycleResult page = page_cycle({path, partner});
+        const CycleResult page = page_host.cycle({path});
         note(notes, "page", page);
         if (qb_module().DllCanUnloadNow() != S_OK)
             notes += notes.empty() ? "objects_alive" : ",objects_alive";

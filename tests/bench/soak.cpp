@@ -3,7 +3,11 @@
 // route) and the property page over three books, every request on a new
 // handler through the module.
 //
-//   qb_soak.exe CYCLES TRACE_CYCLES
+//   qb_soak.exe CYCLES TRACE_CYCLES PAGE_EVERY
+//
+// The page cycle (a new property sheet each time) runs on every
+// PAGE_EVERY-th cycle: under Wine it costs about as much as ten of the
+// other requests together.
 //
 // Three phases: the first TRACE_CYCLES / 2 cycles with the log at trace
 // level, then the log off, then the last TRACE_CYCLES / 2 at trace level
@@ -61,7 +65,18 @@ Sample sample()
 
 struct Tally {
     std::map<std::string, std::map<std::string, long>> counts;  // kind -> result -> n
+    std::map<std::string, double> seconds;                      // kind -> time taken
     void add(const char* kind, CycleResult result) { ++counts[kind][cycle_result_name(result)]; }
+    template <class Cycle>
+    void run(const char* kind, Cycle cycle)
+    {
+        LARGE_INTEGER start, end, frequency;
+        QueryPerformanceCounter(&start);
+        add(kind, cycle());
+        QueryPerformanceCounter(&end);
+        QueryPerformanceFrequency(&frequency);
+        seconds[kind] += double(end.QuadPart - start.QuadPart) / double(frequency.QuadPart);
+    }
     long broken() const
     {
         long n = 0;
@@ -73,16 +88,19 @@ struct Tally {
     }
 };
 
-void one_cycle(std::size_t i, Tally& tally)
+long g_page_every = 1;
+
+void one_cycle(std::size_t i, Tally& tally, bool with_page)
 {
     const std::wstring path = book(i);
     ComPtr<IStream> stream;
     if (SUCCEEDED(SHCreateStreamOnFileW(path.c_str(), STGM_READ | STGM_SHARE_DENY_WRITE, &stream)))
-        tally.add("thumbnail", thumbnail_cycle(stream.Get()));
+        tally.run("thumbnail", [&] { return thumbnail_cycle(stream.Get()); });
     stream.Reset();
-    tally.add("property_store", property_store_cycle(path));
-    tally.add("property_sets", property_set_cycle(path));
-    tally.add("page", page_cycle({path, book(i + 1), book(i + 2)}));
+    tally.run("property_store", [&] { return property_store_cycle(path); });
+    tally.run("property_sets", [&] { return property_set_cycle(path); });
+    if (with_page)
+        tally.run("page", [&] { return page_cycle({path, book(i + 1), book(i + 2)}); });
 }
 
 // Sets the log level and finalises the module so that its next start reads
@@ -137,6 +155,7 @@ int main(int argc, char** argv)
 {
     const long cycles = argc > 1 ? std::atol(argv[1]) : 20000;
     const long trace_cycles = argc > 2 ? std::atol(argv[2]) : 2000;
+    g_page_every = std::max(1L, argc > 3 ? std::atol(argv[3]) : 1L);
     use_propsys_variant("full");
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
         return 1;
@@ -144,8 +163,8 @@ int main(int argc, char** argv)
     delete_log();
     restart_with_log(2);
     Tally warm;
-    for (std::size_t i = 0; i < BOOK_COUNT; ++i)
-        one_cycle(i, warm);
+    for (std::size_t i = 0; i < 2 * BOOK_COUNT; ++i)
+        one_cycle(i, warm, true);
     const Sample start = sample();
     std::vector<Sample> samples = {start};
 
@@ -156,7 +175,7 @@ int main(int argc, char** argv)
     const DWORD started = GetTickCount();
     auto run = [&](long n) {
         for (long k = 0; k < n; ++k, ++done) {
-            one_cycle(std::size_t(done), tally);
+            one_cycle(std::size_t(done), tally, done % g_page_every == 0);
             if ((done + 1) % 250 == 0)
                 samples.push_back(sample());
         }
@@ -186,9 +205,12 @@ int main(int argc, char** argv)
     };
     for (const auto& kind : tally.counts) {
         std::printf("soak %-15s", kind.first.c_str());
-        for (const auto& result : kind.second)
+        long n = 0;
+        for (const auto& result : kind.second) {
             std::printf(" %s=%ld", result.first.c_str(), result.second);
-        std::printf("\n");
+            n += result.second;
+        }
+        std::printf("  (%.2f ms each)\n", n ? tally.seconds[kind.first] * 1e3 / double(n) : 0.0);
     }
     std::printf("soak %ld cycles in %.0f s; log at trace level for %ld of them; module restarted "
                 "between phases: %s\n",
