@@ -117,9 +117,12 @@ book_status analyze_container(ByteReader& reader, bool prefer_thumbnail,
     REJECT_UNLESS(title_off >= mobi_header_length + 16 && title_off + title_len <= data.size());
     info.title = {static_cast<std::uint32_t>(title_off), static_cast<std::uint32_t>(title_len)};
     info.locale = get4(data + 92);
+    // A book without images holds the format's "no such record" value here.
     const std::uint32_t image_record_base = get4(data + 108);
     info.image_record_base = image_record_base;
-    REJECT_UNLESS(image_record_base <= record_count);
+    const bool has_images = image_record_base != NO_RECORD;
+    REJECT_UNLESS_TEXT(!has_images || image_record_base <= record_count,
+                       "image_record_base <= record_count");
 
     // EXTH block, recognised by its magic alone. Record 0 is at most
     // MAX_RECORD_SIZE bytes, so every offset inside it fits 32 bits.
@@ -146,7 +149,8 @@ book_status analyze_container(ByteReader& reader, bool prefer_thumbnail,
             case 115: info.is_sample = true; break;
             case 201:
             case 202:
-                if (length == 12 && (cover_image == 0 || type == preferred)) {
+                // Without image records an index names no cover.
+                if (length == 12 && has_images && (cover_image == 0 || type == preferred)) {
                     cover_image = get4(data + value.offset) + image_record_base;
                     REJECT_UNLESS(cover_image < record_count);
                 }

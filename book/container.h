@@ -10,6 +10,9 @@
 #include "byte_reader.h"
 
 constexpr std::uint32_t MAX_RECORD_SIZE = 64000;
+// A record index that names no record (a book without images has it as its
+// first image index).
+constexpr std::uint32_t NO_RECORD = 0xFFFFFFFF;
 
 // Receives the reasons an analysis stopped. Both are called at most once
 // per analysis.

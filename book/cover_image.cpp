@@ -19,7 +19,7 @@ HRESULT MobiBook::get_cover_image(IWICBitmapSource** out)
     ENSURE(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
                             IID_IWICImagingFactory, reinterpret_cast<void**>(factory.GetAddressOf())));
     ComPtr<IStream> book_stream;
-    ENSURE(open_stream(&book_stream));
+    RETURN_IF_FAILED(open_stream(&book_stream));
     ComPtr<IWICStream> region;
     ENSURE(factory->CreateStream(&region));
     ULARGE_INTEGER offset, size;

@@ -83,7 +83,7 @@ HRESULT MobiBook::analyze()
 {
     return guard_boundary(E_UNEXPECTED, [&]() -> HRESULT {
         ComPtr<IStream> book_stream;
-        ENSURE(open_stream(&book_stream));
+        RETURN_IF_FAILED(open_stream(&book_stream));
 
         StreamReader reader(book_stream.Get());
         LogObserver observer;
@@ -152,7 +152,7 @@ HRESULT MobiBook::copy_source(IStream* destination)
         return E_INVALIDARG;
 
     ComPtr<IStream> book_stream;
-    ENSURE(open_stream(&book_stream));
+    RETURN_IF_FAILED(open_stream(&book_stream));
     LARGE_INTEGER offset;
     offset.QuadPart = source_offset;
     ENSURE(book_stream->Seek(offset, STREAM_SEEK_SET, nullptr));

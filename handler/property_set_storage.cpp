@@ -2,9 +2,9 @@
 // in-memory store. Every kind of write is refused before anything is built.
 #include "handler/quirebinder.h"
 
-
 #include "server/com_boundary.h"
 #include "server/log.h"
+#include "server/propsys_binding.h"
 
 STDMETHODIMP Quirebinder::Create(REFFMTID, const CLSID*, DWORD, DWORD, IPropertyStorage** storage)
 {
@@ -23,8 +23,12 @@ STDMETHODIMP Quirebinder::Open(REFFMTID format_id, DWORD mode, IPropertyStorage*
     if (mode & (STGM_WRITE | STGM_READWRITE))
         return STG_E_ACCESSDENIED;
     return guard_boundary(E_UNEXPECTED, [&] {
-        ENSURE(ensure_property_store(true));
-        return property_set_storage->Open(format_id, mode, storage);
+        ENSURE_THAT(property_book() != nullptr, E_FAIL);
+        RETURN_IF_FAILED(ensure_property_store(true));
+        const HRESULT hr = property_set_storage->Open(format_id, mode, storage);
+        if (SUCCEEDED(hr))
+            pin_property_system();
+        return hr;
     });
 }
 
@@ -41,7 +45,11 @@ STDMETHODIMP Quirebinder::Enum(IEnumSTATPROPSETSTG** enumerator)
         return E_POINTER;
     *enumerator = nullptr;
     return guard_boundary(E_UNEXPECTED, [&] {
-        ENSURE(ensure_property_store(true));
-        return property_set_storage->Enum(enumerator);
+        ENSURE_THAT(property_book() != nullptr, E_FAIL);
+        RETURN_IF_FAILED(ensure_property_store(true));
+        const HRESULT hr = property_set_storage->Enum(enumerator);
+        if (SUCCEEDED(hr))
+            pin_property_system();
+        return hr;
     });
 }

@@ -49,8 +49,7 @@ HRESULT set_string_vector(IPropertyStore* store, REFPROPERTYKEY key,
     pointers.reserve(texts.size());
     for (const std::wstring& text : texts)
         pointers.push_back(text.c_str());
-    if (pointers.size() > ULONG_MAX)
-        return E_OUTOFMEMORY;
+    ENSURE_THAT(pointers.size() <= ULONG_MAX, E_OUTOFMEMORY);
     PropVariantHolder value;
     ENSURE(g_module.pfnInitPropVariantFromStringVector(pointers.data(), ULONG(pointers.size()),
                                                        value.get()));
@@ -87,29 +86,32 @@ void trace_get_value(ULONG serial, REFPROPERTYKEY key)
 
 }  // namespace
 
+MobiBook* Quirebinder::property_book()
+{
+    if (!g_module.propsys || books.empty() || !books[0]->is_valid())
+        return nullptr;
+    return books[0];
+}
+
 HRESULT Quirebinder::ensure_property_store(bool for_set_storage)
 {
-    if (!g_module.propsys)
-        return E_FAIL;
-    if (books.empty())
+    if (!property_book())
         return E_FAIL;
     MobiBook& book = *books[0];
-    if (!book.is_valid())
-        return E_FAIL;
 
     if (!property_store) {
         ComPtr<IPropertyStore> store;
         ENSURE(g_module.pfnPSCreateMemoryPropertyStore(IID_PPV_ARGS(&store)));
         if (!book.title.empty())
-            ENSURE(set_string(store.Get(), PKEY_Title, book.title));
+            RETURN_IF_FAILED(set_string(store.Get(), PKEY_Title, book.title));
         if (!book.language.empty())
-            ENSURE(set_string(store.Get(), PKEY_Language, book.language));
+            RETURN_IF_FAILED(set_string(store.Get(), PKEY_Language, book.language));
         if (for_set_storage) {
             if (!book.creator.empty())
-                ENSURE(set_string(store.Get(), PKEY_Author, book.creator));
+                RETURN_IF_FAILED(set_string(store.Get(), PKEY_Author, book.creator));
         } else {
             if (!book.authors.empty())
-                ENSURE(set_string_vector(store.Get(), PKEY_Author, book.authors));
+                RETURN_IF_FAILED(set_string_vector(store.Get(), PKEY_Author, book.authors));
         }
         property_store = store;
     }

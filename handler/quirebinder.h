@@ -108,9 +108,13 @@ private:
     template <class Source>
     HRESULT initialize_with(Source source);
 
+    // The first book, when the property system is bound and that book is
+    // valid; null otherwise.
+    MobiBook* property_book();
     // Builds property_store from the first book if it is not built yet and,
     // with for_set_storage, the adapter over it. The store's author value is
     // the author list, or the single creator text when the store is first
-    // built for the adapter.
+    // built for the adapter. Fails with E_FAIL, unlogged, without a
+    // property_book(); every other failure is logged where it happens.
     HRESULT ensure_property_store(bool for_set_storage);
 };

@@ -11,6 +11,7 @@
 #include "book/mobi_book.h"
 #include "handler/thumbnail_fit.h"
 #include "server/com_boundary.h"
+#include "server/last_error.h"
 #include "server/log.h"
 
 using Microsoft::WRL::ComPtr;
@@ -58,24 +59,23 @@ private:
 };
 
 // Decodes the book's cover, fits it into box by flags and copies it into a
-// new top-down 32-bit DIB section.
+// new top-down 32-bit DIB section. Every failure is logged once, where it
+// happens.
 HRESULT make_thumbnail(MobiBook& book, const SIZE& box, DWORD flags, HBITMAP* out)
 {
-    if (box.cx <= 0 || box.cy <= 0)
-        return E_INVALIDARG;
+    ENSURE_THAT(box.cx > 0 && box.cy > 0, E_INVALIDARG);
 
     ComPtr<IWICBitmapSource> source;
-    ENSURE(book.get_cover_image(&source));
+    RETURN_IF_FAILED(book.get_cover_image(&source));
     ComPtr<IWICImagingFactory> factory;
     ENSURE(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
                             IID_PPV_ARGS(&factory)));
-    ENSURE(convert_to_bgr32(factory.Get(), source));
+    RETURN_IF_FAILED(convert_to_bgr32(factory.Get(), source));
 
     UINT width = 0;
     UINT height = 0;
     ENSURE(source->GetSize(&width, &height));
-    if (width == 0 || height == 0)
-        return E_FAIL;
+    ENSURE_THAT(width != 0 && height != 0, E_FAIL);
 
     const ThumbnailSize target =
         fit_thumbnail(width, height, UINT(box.cx), UINT(box.cy), flags);
@@ -88,14 +88,13 @@ HRESULT make_thumbnail(MobiBook& book, const SIZE& box, DWORD flags, HBITMAP* ou
         width = target.width;
         height = target.height;
     }
-    ENSURE(convert_to_bgr32(factory.Get(), source));
+    RETURN_IF_FAILED(convert_to_bgr32(factory.Get(), source));
 
     // The DIB's header holds the sides as LONG and CopyPixels takes the
     // stride and the buffer size as UINT.
     const std::uint64_t stride = std::uint64_t(width) * 4;
     const std::uint64_t bytes = stride * height;
-    if (width > LONG_MAX || height > LONG_MAX || bytes > UINT_MAX)
-        return E_OUTOFMEMORY;
+    ENSURE_THAT(width <= LONG_MAX && height <= LONG_MAX && bytes <= UINT_MAX, E_OUTOFMEMORY);
 
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
@@ -109,13 +108,10 @@ HRESULT make_thumbnail(MobiBook& book, const SIZE& box, DWORD flags, HBITMAP* ou
     HDC screen = GetDC(nullptr);
     HBITMAP created = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &pixels, nullptr, 0);
     ReleaseDC(nullptr, screen);
-    if (!created || !pixels) {
-        const DWORD error = GetLastError();
-        if (created)
-            DeleteObject(created);
-        return HRESULT_FROM_WIN32(error);
-    }
+    // The call allocates; it can fail without setting a last error.
+    const HRESULT made = created && pixels ? S_OK : last_error_or(E_OUTOFMEMORY);
     BitmapHolder bitmap(created);
+    ENSURE(made);
     ENSURE(source->CopyPixels(nullptr, UINT(stride), UINT(bytes), static_cast<BYTE*>(pixels)));
     *out = bitmap.release();
     return S_OK;
@@ -130,8 +126,7 @@ STDMETHODIMP Quirebinder::GetLocation(LPWSTR path, DWORD path_size, DWORD* prior
     if (!size || !flags)
         return E_POINTER;
     return guard_boundary(E_UNEXPECTED, [&] {
-        if (books.empty())
-            return E_FAIL;
+        ENSURE_THAT(!books.empty(), E_FAIL);
         if (extracted_bitmap) {
             DeleteObject(extracted_bitmap);
             extracted_bitmap = nullptr;
@@ -140,8 +135,7 @@ STDMETHODIMP Quirebinder::GetLocation(LPWSTR path, DWORD path_size, DWORD* prior
         if (!book.is_valid() || book.cover_size == 0)
             return S_OK;
         if (path) {
-            if (book.file_path.size() >= path_size)
-                return E_OUTOFMEMORY;
+            ENSURE_THAT(book.file_path.size() < path_size, E_OUTOFMEMORY);
             book.file_path.copy(path, book.file_path.size());
             path[book.file_path.size()] = L'\0';
         }
@@ -176,7 +170,8 @@ STDMETHODIMP Quirebinder::GetThumbnail(UINT cx, HBITMAP* bitmap, WTS_ALPHATYPE* 
     const SIZE box = {side, side};
     DWORD flags = IEIFLAG_ORIGSIZE | IEIFLAG_QUALITY;
     IExtractImage* extract = this;
-    ENSURE(extract->GetLocation(nullptr, 0, nullptr, &box, 0, &flags));
+    // GetLocation logs the step that failed.
+    RETURN_IF_FAILED(extract->GetLocation(nullptr, 0, nullptr, &box, 0, &flags));
     if (!extracted_bitmap)
         return E_NOTIMPL;
     *bitmap = extracted_bitmap;

@@ -37,3 +37,16 @@ inline void trace_object(ULONG serial, const char* label)
             return ensure_hr_;                               \
         }                                                    \
     } while (0)
+
+// A check that fails with status when condition is false, logged like a
+// failed step.
+#define ENSURE_THAT(condition, status) ENSURE((condition) ? S_OK : (status))
+
+// Passes on the failure of a call whose own failed step has been logged
+// already, so that one failure writes one line.
+#define RETURN_IF_FAILED(expression)                         \
+    do {                                                     \
+        const HRESULT passed_hr_ = (expression);             \
+        if (FAILED(passed_hr_))                              \
+            return passed_hr_;                               \
+    } while (0)

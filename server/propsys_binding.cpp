@@ -1,7 +1,24 @@
 #include "server/propsys_binding.h"
 
+#include <type_traits>
+
 #include "server/log.h"
 #include "server/module.h"
+
+// Not declared by every SDK's headers; this is the library's own signature.
+extern "C" HRESULT STDAPICALLTYPE InitPropVariantFromStringVector(PCWSTR* strings, ULONG count,
+                                                                  PROPVARIANT* value);
+
+// Each pointer must have exactly the type of the function it is bound to:
+// on 32-bit Windows the calling convention is part of the type.
+static_assert(std::is_same_v<PFN_PSCreateMemoryPropertyStore,
+                             decltype(&PSCreateMemoryPropertyStore)>);
+static_assert(std::is_same_v<PFN_PSCreateAdapterFromPropertyStore,
+                             decltype(&PSCreateAdapterFromPropertyStore)>);
+static_assert(std::is_same_v<PFN_PSStringFromPropertyKey, decltype(&PSStringFromPropertyKey)>);
+static_assert(std::is_same_v<PFN_PSGetNameFromPropertyKey, decltype(&PSGetNameFromPropertyKey)>);
+static_assert(std::is_same_v<PFN_InitPropVariantFromStringVector,
+                             decltype(&InitPropVariantFromStringVector)>);
 
 namespace {
 
@@ -78,4 +95,12 @@ void unbind_property_system()
         FreeLibrary(g_module.propsys);
         g_module.propsys = nullptr;
     }
+}
+
+void pin_property_system()
+{
+    HMODULE pinned = nullptr;
+    if (g_module.propsys)
+        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                           reinterpret_cast<LPCWSTR>(g_module.propsys), &pinned);
 }

@@ -8,3 +8,8 @@ void bind_property_system();
 
 // Clears the five function pointers and frees the library.
 void unbind_property_system();
+
+// Keeps the bound library in the process for good. Called whenever an
+// object that lives in it (a property set or an enumerator) is handed to a
+// caller, who may release it after this module has freed the library.
+void pin_property_system();

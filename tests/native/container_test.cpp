@@ -168,7 +168,7 @@ TEST(ContainerTest, EveryCheckRejectsWithItsConditionText)
         {TITLE, make([](MobiBuilder& b) { b.title_len = 0xFFFFFFFF; })},
         {TITLE, make([](MobiBuilder& b) { b.title_off = 0xFFFFFFF0, b.title_len = 0x20; })},  // 32-bit sum 0x10
         {"image_record_base <= record_count", make([](MobiBuilder& b) { b.image_record_base = 7; })},
-        {"image_record_base <= record_count", make([](MobiBuilder& b) { b.image_record_base = 0xFFFFFFFF; })},
+        {"image_record_base <= record_count", make([](MobiBuilder& b) { b.image_record_base = 0xFFFFFFFE; })},
         {EXTH_LENGTH, make([](MobiBuilder& b) { b.exth_length = 7; })},
         {EXTH_LENGTH, make([](MobiBuilder& b) { b.record0_size = 512, b.exth_length = 512 - 248 + 1; })},
         {EXTH_LENGTH, make([](MobiBuilder& b) { b.exth_length = 0xFFFFFFFF; })},
@@ -246,6 +246,13 @@ TEST(ContainerTest, AcceptsTheEdgesOfEachCheck)
          [](const Outcome& r) {
              EXPECT_EQ(probes(r), 0u);
              EXPECT_EQ(r.info.cover_offset + r.info.cover_size, 0u);
+         }},
+        {"no image records (0xFFFFFFFF): EXTH 201 and 202 name no cover, nothing is probed",
+         [](MobiBuilder& b) { b.image_record_base = 0xFFFFFFFF, b.exth_u32(202, 1).exth_u32(201, 0); },
+         [](const Outcome& r) {
+             EXPECT_EQ(probes(r), 0u);
+             EXPECT_EQ(r.info.cover_offset + r.info.cover_size, 0u);
+             EXPECT_EQ(r.info.authors.size(), 1u);
          }},
         {"EXTH count smaller than its records", [](MobiBuilder& b) { b.exth(100, "Second"), b.exth_count = 1; },
          [](const Outcome& r) { EXPECT_EQ(r.info.authors.size(), 1u); }},

@@ -95,7 +95,8 @@ inline std::string broken_invariant(const ContainerInfo& info, std::uint64_t fil
     auto inside = [r0](const ByteSpan& s) { return std::uint64_t(s.offset) + s.size <= r0; };
     if (r0 < 256 || r0 > MAX_RECORD_SIZE)
         return "record 0 size";
-    if (info.record_count < 2 || info.image_record_base > info.record_count)
+    if (info.record_count < 2 ||
+        (info.image_record_base != NO_RECORD && info.image_record_base > info.record_count))
         return "record count";
     if (!inside(info.title) || !inside(info.publisher) || !inside(info.published))
         return "title or publisher or published span";

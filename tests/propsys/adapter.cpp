@@ -290,5 +290,7 @@ PSSTDAPI PSCreateAdapterFromPropertyStore(IPropertyStore* store, REFIID riid, vo
     *ppv = nullptr;
     if (!store)
         return E_INVALIDARG;
+    if (injected_failure("PSCreateAdapterFromPropertyStore"))
+        return STAND_IN_FAILURE;
     return hand_out(new (std::nothrow) PropertySetStorageAdapter(store), riid, ppv);
 }

@@ -51,6 +51,8 @@ public:
 
     STDMETHODIMP SetValue(REFPROPERTYKEY key, REFPROPVARIANT value) override
     {
+        if (injected_failure("SetValue"))
+            return STAND_IN_FAILURE;
         PROPVARIANT copy;
         PropVariantInit(&copy);
         const HRESULT hr = PropVariantCopy(&copy, &value);
@@ -90,5 +92,9 @@ PSSTDAPI PSCreateMemoryPropertyStore(REFIID riid, void** ppv)
 {
     if (!ppv)
         return E_POINTER;
+    if (injected_failure("PSCreateMemoryPropertyStore")) {
+        *ppv = nullptr;
+        return STAND_IN_FAILURE;
+    }
     return hand_out(new (std::nothrow) MemoryPropertyStore, riid, ppv);
 }

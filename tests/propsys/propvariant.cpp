@@ -168,6 +168,8 @@ extern "C" HRESULT WINAPI InitPropVariantFromStringVector(PCWSTR* strings, ULONG
     if (!value)
         return E_POINTER;
     PropVariantInit(value);
+    if (injected_failure("InitPropVariantFromStringVector"))
+        return STAND_IN_FAILURE;
     if (count == 0) {
         value->vt = VT_VECTOR | VT_LPWSTR;
         return S_OK;

@@ -13,6 +13,13 @@
 // Objects of the library that have not been destroyed yet, of every kind.
 extern volatile LONG g_live_objects;
 
+// Failure injection for the tests: while the environment variable
+// QB_PROPSYS_FAIL names one of PSCreateMemoryPropertyStore, SetValue (of the
+// memory store), InitPropVariantFromStringVector or
+// PSCreateAdapterFromPropertyStore, that call fails with STAND_IN_FAILURE.
+constexpr HRESULT STAND_IN_FAILURE = HRESULT(0x8007001FL);  // ERROR_GEN_FAILURE
+bool injected_failure(const char* function);
+
 // A COM object that offers IUnknown and the one interface I. It starts with
 // one reference, owned by its creator, and counts itself in g_live_objects.
 template <class I>

@@ -12,6 +12,7 @@
 
 #include "server/log.h"
 #include "server/module.h"
+#include "tests/support/import_patch.h"
 #include "tests/support/module_under_test.h"
 
 namespace {
@@ -207,29 +208,7 @@ HRESULT WINAPI failing_string_from_iid(REFIID, LPOLESTR* text)
 
 bool patch_import(const char* function, void* replacement)
 {
-    BYTE* const base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
-    const auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
-    const auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& imports =
-        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
-         d->Name; ++d) {
-        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
-        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
-        for (; names->u1.AddressOfData; ++names, ++slots) {
-            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
-                continue;
-            const auto* name = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-            if (strcmp(reinterpret_cast<const char*>(name->Name), function) != 0)
-                continue;
-            DWORD old = 0;
-            VirtualProtect(&slots->u1.Function, sizeof(void*), PAGE_READWRITE, &old);
-            slots->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
-            VirtualProtect(&slots->u1.Function, sizeof(void*), old, &old);
-            return true;
-        }
-    }
-    return false;
+    return patch_import(GetModuleHandleW(nullptr), function, replacement);
 }
 
 TEST_F(LogWriter, InterfaceTracesNameTheIidOrFallBack)
@@ -258,8 +237,7 @@ struct WriteCall {
 std::vector<WriteCall> g_writes;
 // Taken from kernel32 itself: this program's own WriteFile goes through the
 // import slot that the test replaces.
-const auto g_real_write_file = reinterpret_cast<decltype(&WriteFile)>(
-    reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "WriteFile")));
+const auto g_real_write_file = system_function<decltype(&WriteFile)>(L"kernel32.dll", "WriteFile");
 
 BOOL WINAPI recording_write_file(HANDLE file, LPCVOID data, DWORD size, LPDWORD written,
                                  LPOVERLAPPED overlapped)
