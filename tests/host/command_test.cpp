@@ -60,8 +60,11 @@ HANDLE inheritable_file(const std::wstring& path)
                        FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-// Runs quirebinder.exe with command_line (after the program name) in folder.
-HostRun run_host(const std::wstring& command_line, const std::wstring& folder)
+// Runs quirebinder.exe with command_line (after the program name) in folder;
+// while_running is called once the program has started.
+template <class Action>
+HostRun run_host(const std::wstring& command_line, const std::wstring& folder,
+                 Action while_running)
 {
     const std::wstring out_path = folder + L"\\stdout.txt";
     const std::wstring err_path = folder + L"\\stderr.txt";
@@ -79,6 +82,7 @@ HostRun run_host(const std::wstring& command_line, const std::wstring& folder)
     HostRun run;
     if (CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
                        folder.c_str(), &startup, &process)) {
+        while_running();
         EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, 60000));
         GetExitCodeProcess(process.hProcess, &run.exit_code);
         CloseHandle(process.hThread);
@@ -93,6 +97,11 @@ HostRun run_host(const std::wstring& command_line, const std::wstring& folder)
     run.out.assign(out_bytes.begin(), out_bytes.end());
     run.err.assign(err_bytes.begin(), err_bytes.end());
     return run;
+}
+
+HostRun run_host(const std::wstring& command_line, const std::wstring& folder)
+{
+    return run_host(command_line, folder, [] {});
 }
 
 // Width and height from a PNG file's IHDR chunk; 0 x 0 when it is not one.
@@ -164,6 +173,9 @@ TEST(HostCommand, EachFailureHasItsOwnExitCodeAndMessage)
         {L"properties \"" + book("cafe-noir.mobi") + L"\"", EXIT_NO_MODULE,
          "cannot create the registered class"},
         {L"register --dll \"" + folder + L"\\none.dll\"", EXIT_NO_MODULE, "no such module"},
+        {L"sheet \"" + folder + L"\\missing.mobi\"", EXIT_NO_FILE, "no such file"},
+        {L"sheet \"" + book("cafe-noir.mobi") + L"\" \"" + module_path() + L"\"", EXIT_USAGE,
+         "must be in one folder"},
     };
     const Bytes before = read_file(book("cafe-noir.mobi"));
     for (const Case& c : cases) {
@@ -234,6 +246,31 @@ TEST(HostCommand, SourceWritesTheEmbeddedArchive)
     }
 }
 #endif
+
+// The shell's own dialog, closed as a user closes it. Wine's shows it
+// modally while the verb runs; Windows' from a thread of its own.
+TEST(HostCommand, SheetOpensTheShellsPropertiesDialogAndWaitsForIt)
+{
+    const std::wstring folder = scratch_folder();
+    bool seen = false;
+    const HostRun run =
+        run_host(L"sheet \"" + book("cafe-noir.mobi") + L"\"", folder, [&] {
+            // Closed again until it has gone: a close before the sheet
+            // has finished starting is lost.
+            for (int tries = 0; tries < 300; ++tries) {
+                const HWND dialog = FindWindowW(nullptr, L"Properties for cafe-noir.mobi");
+                if (dialog) {
+                    seen = true;
+                    PostMessageW(dialog, WM_CLOSE, 0, 0);
+                } else if (seen) {
+                    break;
+                }
+                Sleep(100);
+            }
+        });
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(0u, run.exit_code) << run.err;
+}
 
 // Per machine: Wine's COM reads classes from the machine's keys only.
 TEST(HostCommand, RegisteredClassServesWithoutDll)
