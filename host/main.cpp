@@ -66,12 +66,15 @@ const Command COMMANDS[] = {
 
 const wchar_t EXIT_CODES[] =
     L"Exit codes:\n"
-    L"  0 success                    5 the book has no source archive\n"
-    L"  1 bad command or arguments   6 the module cannot be loaded\n"
-    L"  2 the file is missing or     7 the registry cannot be written\n"
-    L"    cannot be read             8 any other failure\n"
-    L"  3 not a MOBI book\n"
-    L"  4 the book has no cover\n";
+    L"  0  success\n"
+    L"  1  bad command or arguments\n"
+    L"  2  the file is missing or cannot be read\n"
+    L"  3  the file is not a MOBI book\n"
+    L"  4  the book has no cover\n"
+    L"  5  the book has no source archive\n"
+    L"  6  the module cannot be loaded or its class created\n"
+    L"  7  the registry cannot be written\n"
+    L"  8  any other failure\n";
 
 void print_overview()
 {
