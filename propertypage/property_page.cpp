@@ -224,6 +224,23 @@ void step_to(Quirebinder& handler, const NMUPDOWN& change)
     show_book(handler);
 }
 
+// The sheet destroys the page's dialog before it releases the page, so the
+// dialog's end is where its pictures go: the control gives up what it shows,
+// a cover is deleted, and so is the template's picture, which the static
+// control loaded from the dialog template but does not delete itself (not
+// under Wine, at least); the control holds nothing that it could delete again.
+void release_pictures(Quirebinder& handler)
+{
+    const auto shown = reinterpret_cast<HBITMAP>(
+        SendMessageW(picture_control(handler), STM_SETIMAGE, IMAGE_BITMAP, 0));
+    if (shown && shown != handler.initial_cover_image)
+        DeleteObject(shown);
+    if (handler.initial_cover_image)
+        DeleteObject(handler.initial_cover_image);
+    handler.initial_cover_image = nullptr;
+    handler.page_window = nullptr;
+}
+
 Quirebinder* handler_of(HWND window)
 {
     return reinterpret_cast<Quirebinder*>(GetWindowLongPtrW(window, GWLP_USERDATA));
@@ -295,12 +312,8 @@ INT_PTR CALLBACK page_dialog_proc(HWND window, UINT message, WPARAM wparam, LPAR
                 save_source(*handler);
             return FALSE;
         case WM_DESTROY:
-            // The sheet destroys the page before it releases it: the cover
-            // bitmap goes now, the template's picture back in its place.
-            if (handler->page_window == window) {
-                set_picture(*handler, handler->initial_cover_image);
-                handler->page_window = nullptr;
-            }
+            if (handler->page_window == window)
+                release_pictures(*handler);
             return FALSE;
         default:
             return FALSE;

@@ -1,0 +1,214 @@
+// The "MOBI" page in a real property sheet: AddPages, the fields of one
+// book, stepping through a selection, invalid files, the cover picture, no
+// GDI objects left behind, and screenshots for a person to look at.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "tests/book/book_test_support.h"
+#include "tests/propertypage/sheet_host.h"
+#include "tests/support/fixture_books.h"
+#include "tests/support/process_counts.h"
+
+using namespace page_test;
+using handler_test::other_references;
+
+namespace {
+
+TEST(PageAddPages, AnswersForNoBooksAcceptedAndRefusedPages)
+{
+    // No books: no page.
+    {
+        ComPtr<IShellPropSheetExt> empty = qb_create<IShellPropSheetExt>();
+        PageSink sink;
+        EXPECT_EQ(S_FALSE, empty->AddPages(PageSink::add, reinterpret_cast<LPARAM>(&sink)));
+        EXPECT_TRUE(sink.pages.empty());
+    }
+    ComPtr<IShellPropSheetExt> handler = handler_for({book_path(L"cafe-noir.mobi")});
+    const ULONG references = other_references(handler.Get());
+
+    // Refused: E_FAIL and no reference kept.
+    PageSink refusing;
+    refusing.answer = FALSE;
+    EXPECT_EQ(E_FAIL, handler->AddPages(PageSink::add, reinterpret_cast<LPARAM>(&refusing)));
+    EXPECT_EQ(references, other_references(handler.Get()));
+
+    // Accepted: one page holding one reference until it is destroyed.
+    PageSink sink;
+    EXPECT_EQ(S_OK, handler->AddPages(PageSink::add, reinterpret_cast<LPARAM>(&sink)));
+    ASSERT_EQ(1u, sink.pages.size());
+    EXPECT_EQ(references + 1, other_references(handler.Get()));
+    EXPECT_TRUE(DestroyPropertySheetPage(sink.pages[0]));
+    EXPECT_EQ(references, other_references(handler.Get()));
+}
+
+TEST(PageAddPages, TheTabIsMobiAndTheSheetGivesTheReferenceBack)
+{
+    Sheet sheet({book_path(L"cafe-noir.mobi")});
+    const ULONG references = other_references(sheet.handler.Get());
+    wchar_t caption[64] = {};
+    TCITEMW item = {};
+    item.mask = TCIF_TEXT;
+    item.pszText = caption;
+    item.cchTextMax = 64;
+    ASSERT_TRUE(TabCtrl_GetItem(PropSheet_GetTabControl(sheet.sheet), 0, &item));
+    EXPECT_STREQ(L"MOBI", caption);
+    sheet.close();
+    EXPECT_EQ(references - 1, other_references(sheet.handler.Get()));
+}
+
+const FixtureBook& fixture(const char* file)
+{
+    for (const FixtureBook& book : FIXTURE_BOOKS)
+        if (book.file == file)
+            return book;
+    throw std::runtime_error(file);
+}
+
+const int LABELS_FIELDS_AND_BOXES[] = {1004, 1005, 1006, 1007, 1009, 1010, 1011, 1012, 1013,
+                                       1014, 1015, 1016, 1017, 1018, 1019, 1020, 1021};
+
+TEST(PageOneBook, ShowsTheFieldsFlagsAndButtonOfTheBook)
+{
+    struct Case {
+        const char* file;
+        const wchar_t* creator;
+        bool personal, save_enabled;
+    } cases[] = {
+        {"cafe-noir.mobi", L"Jane Doe; John Roe", false, false},
+        {"cafe-noir-source.mobi", L"Jane Doe; John Roe", false, true},
+        {"personal.mobi", L"Me Myself", true, false},
+        {"wagahai.mobi", L"\u590f\u76ee\u6f31\u77f3", false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        const std::wstring path = book_path(widen(c.file).c_str());
+        const FixtureBook& expected = fixture(c.file);
+        // The dates and language as the book reader gives them.
+        ComPtr<MobiBook> oracle = book_on(path);
+        ASSERT_TRUE(oracle->is_valid());
+
+        Sheet sheet({path});
+        EXPECT_FALSE(sheet.visible(1002));
+        EXPECT_FALSE(sheet.visible(1031));
+        for (int id : LABELS_FIELDS_AND_BOXES)
+            EXPECT_TRUE(sheet.visible(id)) << id;
+        EXPECT_EQ(widen(c.file), sheet.text(1000));
+        EXPECT_EQ(widen(expected.title), sheet.text(1005));
+        EXPECT_EQ(c.creator, sheet.text(1007));
+        EXPECT_EQ(widen(expected.publisher), sheet.text(1010));
+        EXPECT_EQ(oracle->created_date, sheet.text(1012));
+        EXPECT_FALSE(oracle->created_date.empty());
+        EXPECT_EQ(oracle->published_date, sheet.text(1014));
+        EXPECT_EQ(oracle->language, sheet.text(1016));
+        EXPECT_FALSE(sheet.checked(1017));
+        EXPECT_EQ(c.personal, sheet.checked(1018));
+        EXPECT_FALSE(sheet.checked(1019));
+        EXPECT_EQ(c.save_enabled, sheet.enabled(1021));
+        // Plain check boxes: a click changes nothing.
+        SendMessageW(sheet.control(1018), BM_CLICK, 0, 0);
+        EXPECT_EQ(c.personal, sheet.checked(1018));
+    }
+}
+
+TEST(PageSelection, ArrowsAndKeysStepThroughThreeFilesWithoutWrapping)
+{
+    Sheet sheet({book_path(L"cafe-noir.mobi"), book_path(L"personal.mobi"),
+                 book_path(L"no-cover.mobi")});
+    ASSERT_TRUE(sheet.visible(1002));
+    int lower = -1, upper = -1;
+    SendMessageW(sheet.control(1002), UDM_GETRANGE32, reinterpret_cast<WPARAM>(&lower),
+                 reinterpret_cast<LPARAM>(&upper));
+    EXPECT_EQ(2, lower);
+    EXPECT_EQ(0, upper);
+
+    enum Action { Up, Down, KeyUp, KeyDown };
+    const struct {
+        Action action;
+        const wchar_t* file;
+        const wchar_t* title;
+    } steps[] = {
+        {Up, L"cafe-noir.mobi", L"Caf\u00e9 Noir"},
+        {Down, L"personal.mobi", L"My Notes"},
+        {Down, L"no-cover.mobi", L"Plain Text Only"},
+        {Down, L"no-cover.mobi", L"Plain Text Only"},
+        {Up, L"personal.mobi", L"My Notes"},
+        {KeyUp, L"cafe-noir.mobi", L"Caf\u00e9 Noir"},
+        {KeyDown, L"personal.mobi", L"My Notes"},
+    };
+    EXPECT_EQ(L"cafe-noir.mobi", sheet.text(1000));
+    for (const auto& step : steps) {
+        switch (step.action) {
+        case Up: sheet.click_up(); break;
+        case Down: sheet.click_down(); break;
+        case KeyUp: sheet.key_in_file_name(VK_UP); break;
+        case KeyDown: sheet.key_in_file_name(VK_DOWN); break;
+        }
+        EXPECT_EQ(step.file, sheet.text(1000));
+        EXPECT_EQ(step.title, sheet.text(1005));
+    }
+}
+
+TEST(PageSelection, InvalidAndVanishedFilesShowTheMessageOnly)
+{
+    // A book reads nothing before it is shown: a copy deleted now is one
+    // deleted between the selection and its display.
+    const std::wstring vanished = scratch_folder() + L"\\vanished.mobi";
+    ASSERT_TRUE(CopyFileW(book_path(L"personal.mobi").c_str(), vanished.c_str(), FALSE));
+    ASSERT_TRUE(DeleteFileW(vanished.c_str()));
+    Sheet sheet({book_path(L"cafe-noir.mobi"), book_path(L"palmdoc.pdb"), vanished});
+
+    auto shows_book = [&](bool valid) {
+        for (int id : LABELS_FIELDS_AND_BOXES)
+            EXPECT_EQ(valid, sheet.visible(id)) << id;
+        EXPECT_EQ(!valid, sheet.visible(1031));
+        EXPECT_TRUE(sheet.visible(1000));
+    };
+    shows_book(true);
+    sheet.click_down();
+    EXPECT_EQ(L"palmdoc.pdb", sheet.text(1000));
+    shows_book(false);
+    EXPECT_EQ(L"This file does not appear to be a valid MOBI-format eBook.", sheet.text(1031));
+    sheet.click_down();
+    EXPECT_EQ(L"vanished.mobi", sheet.text(1000));
+    shows_book(false);
+    sheet.click_up();
+    sheet.click_up();
+    shows_book(true);
+    EXPECT_EQ(L"Caf\u00e9 Noir", sheet.text(1005));
+    EXPECT_EQ(L"Jane Doe; John Roe", sheet.text(1007));
+}
+
+TEST(PageLeaks, OpeningClosingAndSteppingLeaveTheGdiObjectCountFlat)
+{
+    const std::vector<std::wstring> three = {book_path(L"cafe-noir.mobi"),
+                                             book_path(L"kf8-only.azw3"),
+                                             book_path(L"no-cover.mobi")};
+    { Sheet warm(three); warm.click_down(); }  // codecs, fonts, classes load once
+    const DWORD before = gdi_objects();
+    ASSERT_NE(0u, before);
+    DWORD start = GetTickCount();
+    for (int i = 0; i < 200; ++i) {
+        Sheet sheet({three[0]});
+        ASSERT_TRUE(sheet.page);
+    }
+    const DWORD after_sheets = gdi_objects();
+    std::printf("200 sheets: %lu ms\n", GetTickCount() - start);
+    start = GetTickCount();
+    {
+        Sheet sheet(three);
+        for (int i = 0; i < 500; ++i)
+            (i % 4 < 2) ? sheet.click_down() : sheet.click_up();
+    }
+    std::printf("500 steps: %lu ms\n", GetTickCount() - start);
+    const DWORD after_steps = gdi_objects();
+    std::printf("GDI objects %lu, after 200 sheets %lu, after 500 steps %lu\n", before,
+                after_sheets, after_steps);
+    EXPECT_EQ(before, after_sheets);
+    EXPECT_EQ(before, after_steps);
+}
+
+}  // namespace
