@@ -12,6 +12,7 @@
 #include "tests/propertypage/sheet_host.h"
 #include "tests/support/fixture_books.h"
 #include "tests/support/process_counts.h"
+#include "tests/support/propsys_stand_in.h"
 
 using namespace page_test;
 using handler_test::other_references;
@@ -180,6 +181,83 @@ TEST(PageSelection, InvalidAndVanishedFilesShowTheMessageOnly)
     shows_book(true);
     EXPECT_EQ(L"Caf\u00e9 Noir", sheet.text(1005));
     EXPECT_EQ(L"Jane Doe; John Roe", sheet.text(1007));
+}
+
+// Colour (0x00RRGGBB) of a pixel of a bitmap, read through GetDIBits.
+COLORREF pixel_of(HBITMAP bitmap, int x, int y)
+{
+    BITMAP shape = {};
+    GetObjectW(bitmap, sizeof(shape), &shape);
+    BITMAPINFO info = {};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), shape.bmWidth, -shape.bmHeight, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    std::vector<DWORD> pixels(std::size_t(shape.bmWidth) * shape.bmHeight);
+    const HDC dc = GetDC(nullptr);
+    const int rows = GetDIBits(dc, bitmap, 0, shape.bmHeight, pixels.data(), &info, DIB_RGB_COLORS);
+    ReleaseDC(nullptr, dc);
+    return rows == shape.bmHeight ? pixels[std::size_t(y) * shape.bmWidth + x] & 0xFFFFFF : 0xDEAD;
+}
+
+std::wstring book_file(const mobi_test::Bytes& bytes, const wchar_t* name)
+{
+    const std::wstring path = scratch_folder() + L"\\" + name;
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr));
+    CloseHandle(file);
+    return path;
+}
+
+TEST(PageCover, FramedCoversFitTheControlAndBooksWithoutOneShowTheTemplate)
+{
+    using handler_test::banded_image;
+    using handler_test::book_with_cover;
+    ASSERT_TRUE(load_imaging_component());  // to encode the test covers
+    const handler_test::Bgr red = {0, 0, 255}, blue = {255, 0, 0};
+    struct Case {
+        const char* name;
+        std::wstring path;
+        LONG width, height;  // of the framed bitmap; 0: the picture stays as it was
+    } cases[] = {
+        {"600 x 800 cover", book_path(L"cafe-noir.mobi"), 120, 159},
+        {"10 x 10 cover, scaled up",
+         book_file(book_with_cover(banded_image(GUID_ContainerFormatPng, 10, 10, red, blue)),
+                   L"ten.mobi"),
+         120, 120},
+        {"as wide as the box, not scaled",
+         book_file(book_with_cover(banded_image(GUID_ContainerFormatPng, 118, 50, red, blue)),
+                   L"wide.mobi"),
+         120, 52},
+        {"cover that does not decode",
+         book_file(book_with_cover(mobi_test::image_bytes(mobi_test::JPEG_JFIF, 900)),
+                   L"broken.mobi"),
+         0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Sheet sheet({book_path(L"no-cover.mobi"), c.path});
+        const HBITMAP template_picture = sheet.picture();
+        ASSERT_TRUE(template_picture);
+        EXPECT_EQ(48, sheet.picture_size().cx);
+        EXPECT_EQ(64, sheet.picture_size().cy);
+        EXPECT_EQ(0x000000u, pixel_of(template_picture, 0, 0));    // the card's frame
+        EXPECT_EQ(0xFFFFFFu, pixel_of(template_picture, 24, 10));  // the white card
+        SetWindowPos(sheet.control(1020), nullptr, 0, 0, 120, 160, SWP_NOMOVE | SWP_NOZORDER);
+
+        sheet.click_down();
+        EXPECT_NE(L"no-cover.mobi", sheet.text(1000));
+        if (c.width == 0) {
+            EXPECT_EQ(template_picture, sheet.picture());
+        } else {
+            EXPECT_NE(template_picture, sheet.picture());
+            EXPECT_EQ(c.width, sheet.picture_size().cx);
+            EXPECT_EQ(c.height, sheet.picture_size().cy);
+            EXPECT_EQ(0x000000u, pixel_of(sheet.picture(), 0, 0));
+            EXPECT_EQ(0x000000u, pixel_of(sheet.picture(), c.width - 1, c.height - 1));
+            EXPECT_NE(0x000000u, pixel_of(sheet.picture(), c.width / 2, c.height / 4));
+        }
+        sheet.click_up();
+        EXPECT_EQ(template_picture, sheet.picture());
+    }
 }
 
 TEST(PageLeaks, OpeningClosingAndSteppingLeaveTheGdiObjectCountFlat)
