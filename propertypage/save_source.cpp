@@ -115,6 +115,12 @@ HRESULT write_source_file(MobiBook& book, const wchar_t* target)
             return E_INVALIDARG;
         if (same_file(book.file_path, target))
             return SAVE_E_TARGET_IS_BOOK;
+        // Windows does not replace a read-only file, and neither would a
+        // file opened for writing over it; the check keeps that so where a
+        // rename would not refuse (Wine).
+        const DWORD attributes = GetFileAttributesW(target);
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+            return E_ACCESSDENIED;
 
         NewFile file;
         ENSURE(file.create_beside(target));

@@ -16,8 +16,8 @@ constexpr HRESULT SAVE_E_TARGET_IS_BOOK = E_ACCESSDENIED;
 // MOVEFILE_REPLACE_EXISTING) only once all of them are written; on any
 // failure the new file is removed and target is left as it was. A target
 // that is the book file itself (same volume serial number and file index) is
-// refused with SAVE_E_TARGET_IS_BOOK before anything is written. A book
-// without an archive gives E_INVALIDARG.
+// refused with SAVE_E_TARGET_IS_BOOK before anything is written, a read-only
+// target with E_ACCESSDENIED. A book without an archive gives E_INVALIDARG.
 HRESULT write_source_file(MobiBook& book, const wchar_t* target);
 
 // Replaces the file name extension of the path in buffer (the last "." of
