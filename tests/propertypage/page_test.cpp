@@ -3,6 +3,7 @@
 // GDI objects left behind, and screenshots for a person to look at.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 #include <string>
@@ -287,6 +288,82 @@ TEST(PageLeaks, OpeningClosingAndSteppingLeaveTheGdiObjectCountFlat)
                 after_sheets, after_steps);
     EXPECT_EQ(before, after_sheets);
     EXPECT_EQ(before, after_steps);
+}
+
+// A capture of the screen where the sheet is, saved as a PNG file under
+// build/x64/screenshots. Returns the number of distinct colours captured.
+std::size_t screenshot(const Sheet& sheet, const wchar_t* name)
+{
+    RedrawWindow(sheet.sheet, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+    for (int i = 0; i < 10; ++i)
+        pump(), Sleep(20);
+    RECT rect = {};
+    GetWindowRect(sheet.sheet, &rect);
+    const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    BITMAPINFO info = {};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    const HBITMAP capture = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    const HDC screen = GetDC(nullptr);
+    const HDC memory = CreateCompatibleDC(screen);
+    const HGDIOBJ old = SelectObject(memory, capture);
+    EXPECT_TRUE(BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY));
+    SelectObject(memory, old);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    std::vector<DWORD> pixels(static_cast<const DWORD*>(bits),
+                              static_cast<const DWORD*>(bits) + std::size_t(width) * height);
+    for (DWORD& pixel : pixels)
+        pixel |= 0xFF000000u;
+
+    const std::wstring folder = windows_path(QB_BINARY_DIR) + L"\\screenshots";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring path = folder + L"\\" + name + L".png";
+    ComPtr<IWICImagingFactory> factory;
+    ComPtr<IWICStream> stream;
+    ComPtr<IWICBitmapEncoder> encoder;
+    ComPtr<IWICBitmapFrameEncode> frame;
+    WICPixelFormatGUID format = GUID_WICPixelFormat32bppBGRA;
+    const bool saved =
+        SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_PPV_ARGS(&factory))) &&
+        SUCCEEDED(factory->CreateStream(&stream)) &&
+        SUCCEEDED(stream->InitializeFromFilename(path.c_str(), GENERIC_WRITE)) &&
+        SUCCEEDED(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder)) &&
+        SUCCEEDED(encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache)) &&
+        SUCCEEDED(encoder->CreateNewFrame(&frame, nullptr)) &&
+        SUCCEEDED(frame->Initialize(nullptr)) && SUCCEEDED(frame->SetSize(width, height)) &&
+        SUCCEEDED(frame->SetPixelFormat(&format)) &&
+        SUCCEEDED(frame->WritePixels(height, width * 4, UINT(pixels.size() * 4),
+                                     reinterpret_cast<BYTE*>(pixels.data()))) &&
+        SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit());
+    EXPECT_TRUE(saved) << "screenshot " << testing::PrintToString(path);
+    DeleteObject(capture);
+    std::printf("screenshot %ls\n", path.c_str());
+    std::sort(pixels.begin(), pixels.end());
+    return std::size_t(std::unique(pixels.begin(), pixels.end()) - pixels.begin());
+}
+
+TEST(PageScreenshots, ValidBookInvalidFileAndSecondOfThree)
+{
+    ASSERT_TRUE(load_imaging_component());
+    {
+        Sheet sheet({book_path(L"cafe-noir.mobi")});
+        // A cover and text: far more than the dialog's few flat colours.
+        EXPECT_LT(100u, screenshot(sheet, L"page-valid-book-with-cover"));
+    }
+    {
+        Sheet sheet({book_path(L"palmdoc.pdb")});
+        EXPECT_LT(2u, screenshot(sheet, L"page-invalid-file"));
+    }
+    {
+        Sheet sheet({book_path(L"wagahai.mobi"), book_path(L"personal.mobi"),
+                     book_path(L"no-cover.mobi")});
+        sheet.click_down();
+        EXPECT_EQ(L"personal.mobi", sheet.text(1000));
+        EXPECT_LT(100u, screenshot(sheet, L"page-second-of-three"));
+    }
 }
 
 }  // namespace
