@@ -162,10 +162,8 @@ TEST(HostCommand, EachFailureHasItsOwnExitCodeAndMessage)
         {L"thumbnail \"" + book("palmdoc.pdb") + L"\"" + dll, EXIT_NOT_MOBI, "not a MOBI book"},
         {L"properties \"" + book("palmdoc.pdb") + L"\"" + dll, EXIT_NOT_MOBI, "not a MOBI book"},
         {L"thumbnail \"" + book("no-cover.mobi") + L"\"" + dll, EXIT_NO_COVER, "no cover image"},
-#if __has_include("propertypage/save_source.h")
         {L"source \"" + book("cafe-noir.mobi") + L"\" -o out.zip", EXIT_NO_SOURCE,
          "no source archive"},
-#endif
         {L"thumbnail \"" + book("cafe-noir.mobi") + L"\" --dll \"" + folder + L"\\none.dll\"",
          EXIT_NO_MODULE, "cannot load module"},
         {L"thumbnail \"" + book("cafe-noir.mobi") + L"\" --dll \"" + not_com + L"\"",
@@ -230,7 +228,6 @@ TEST(HostCommand, PropertiesPrintsTheStoreThenThePageFields)
     }
 }
 
-#if __has_include("propertypage/save_source.h")
 TEST(HostCommand, SourceWritesTheEmbeddedArchive)
 {
     const std::wstring folder = scratch_folder();
@@ -245,7 +242,6 @@ TEST(HostCommand, SourceWritesTheEmbeddedArchive)
         EXPECT_EQ(expected.source.sha256, sha256_hex(read_file(zip)));
     }
 }
-#endif
 
 // The shell's own dialog, closed as a user closes it. Wine's shows it
 // modally while the verb runs; Windows' from a thread of its own.
