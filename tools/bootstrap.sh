@@ -9,7 +9,8 @@ g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
 wine wine64 xvfb xauth
 googletest
-clang libclang-rt-14-dev llvm"
+clang libclang-rt-14-dev llvm
+wixl msitools"
 
 BENCH_PACKAGES="libmobi-dev pkg-config"
 

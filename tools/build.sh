@@ -1,14 +1,37 @@
 #!/bin/sh
-# Builds both modules (quirebinder32.dll and quirebinder64.dll) and prints
-# where they are.
+# Builds everything a user gets: both modules, quirebinder.exe for both
+# machines and the installer package. Then shows the host at work under
+# Wine on a sample book: writes its thumbnail and prints its properties.
 set -eu
 cd "$(dirname "$0")/.."
 ./tools/bootstrap.sh
 
 for preset in x86 x64; do
     cmake --preset "$preset" >/dev/null
-    cmake --build --preset "$preset" --target quirebinder
+    cmake --build --preset "$preset" --target quirebinder quirebinder_host
 done
+# The host under Wine: quirebinder.exe beside the module and the tests'
+# stand-in propsys.dll (README, "Running the host under Wine").
+cmake --build --preset x64 --target qb_host_wine
+cmake --preset native >/dev/null
+cmake --build --preset native --target msi
 
+echo
 echo "quirebinder32.dll: $(pwd)/build/x86/bin/quirebinder32.dll"
 echo "quirebinder64.dll: $(pwd)/build/x64/bin/quirebinder64.dll"
+echo "quirebinder.exe:   $(pwd)/build/x64/bin/quirebinder.exe (x86_64)"
+echo "                   $(pwd)/build/x86/bin/quirebinder.exe (i686)"
+echo "installer:         $(ls "$(pwd)"/build/native/quirebinder-*-x64.msi | tail -n 1)"
+
+book=tests/data/books/cafe-noir.mobi
+host=build/x64/host-wine
+mkdir -p build/demo
+echo
+echo "quirebinder thumbnail $book --size 256 -o build/demo/cafe-noir.png"
+build/x64/wine-run.sh "$host/quirebinder.exe" thumbnail "$book" --size 256 \
+    -o build/demo/cafe-noir.png --dll "$host/quirebinder64.dll" </dev/null
+echo
+echo "quirebinder properties $book"
+build/x64/wine-run.sh "$host/quirebinder.exe" properties "$book" \
+    --dll "$host/quirebinder64.dll" </dev/null
+WINEPREFIX="$(pwd)/build/x64/wineprefix" /usr/lib/wine/wineserver -k 2>/dev/null || true

@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """Checks the built modules: machine type, subsystem version, exports,
-imports and resources. Usage: check_module.py quirebinder32.dll quirebinder64.dll"""
+imports (system DLLs only, common controls and dialogs among them) and
+resources (manifest, version, the page's dialog and bitmap).
+Usage: check_module.py quirebinder32.dll quirebinder64.dll"""
 import struct
 import sys
 
@@ -9,7 +11,9 @@ SYSTEM_DLLS = {
     "advapi32.dll", "comctl32.dll", "comdlg32.dll", "gdi32.dll", "kernel32.dll", "msvcrt.dll",
     "ole32.dll", "oleaut32.dll", "shell32.dll", "shlwapi.dll", "user32.dll", "windowscodecs.dll",
 }
-RT_VERSION, RT_MANIFEST = 16, 24
+RT_BITMAP, RT_DIALOG, RT_VERSION, RT_MANIFEST = 2, 5, 16, 24
+# The property page: dialog 102 in English, Japanese and Chinese (PRC).
+PAGE_LANGUAGES = {0x409, 0x411, 0x804}
 EXPECTED = {
     "quirebinder32.dll": (0x14C, (5, 1)),
     "quirebinder64.dll": (0x8664, (5, 2)),
@@ -76,6 +80,24 @@ class PE:
             d += 20
         return result
 
+    def resource_languages(self):
+        """{(type, id): set of languages}."""
+        rva, size = self.directories[2]
+        found = {}
+        if not size:
+            return found
+        root = self.offset(rva)
+
+        def entries(directory):
+            named, ids = struct.unpack_from("<HH", self.data, directory + 12)
+            for i in range(named + ids):
+                yield struct.unpack_from("<II", self.data, directory + 16 + 8 * i)
+
+        for rtype, t in entries(root):
+            for rid, n in entries(root + (t & 0x7FFFFFFF)):
+                found[(rtype, rid)] = {lang for lang, _ in entries(root + (n & 0x7FFFFFFF))}
+        return found
+
     def resources(self):
         """{(type, id): bytes} for the first language of each resource."""
         rva, size = self.directories[2]
@@ -129,6 +151,12 @@ def check(path):
     manifest = resources.get((RT_MANIFEST, 2), b"").decode("utf-8", errors="replace")
     if "Microsoft.Windows.Common-Controls" not in manifest or 'version="6.0.0.0"' not in manifest:
         problems.append("manifest resource 2 does not name Common-Controls 6.0.0.0")
+    languages = pe.resource_languages()
+    if not PAGE_LANGUAGES <= languages.get((RT_DIALOG, 102), set()):
+        problems.append("dialog 102 languages %s, expected %s" % (
+            sorted(languages.get((RT_DIALOG, 102), set())), sorted(PAGE_LANGUAGES)))
+    if (RT_BITMAP, 100) not in resources:
+        problems.append("no bitmap 100")
     version = resources.get((RT_VERSION, 1), b"")
     fixed = version.find(struct.pack("<I", 0xFEEF04BD))
     if fixed < 0:

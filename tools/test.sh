@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds everything and runs the whole test suite: the module check of both
-# DLLs, the native parser tests with the bounded fuzz run, and the Windows
-# tests under Wine (with an Xvfb display and one wineserver for the run).
+# DLLs, the native parser tests with the bounded fuzz run, the Windows
+# tests under Wine (with an Xvfb display and one wineserver for the run),
+# and the installer package's install and removal in a fresh prefix.
 set -eu
 cd "$(dirname "$0")/.."
 ./tools/bootstrap.sh
@@ -12,7 +13,9 @@ for preset in x86 x64; do
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset"
 done
+cmake --build --preset native --target msi
 
+python3 tools/make_no_cover_bitmap.py --check
 python3 tools/check_module.py build/x86/bin/quirebinder32.dll build/x64/bin/quirebinder64.dll
 # The check must also fail where it should: the 32-bit module under the
 # 64-bit name (machine, subsystem), and a DLL with other exports, imports and
@@ -46,3 +49,6 @@ export DISPLAY="$display"
 # test processes.
 build/x64/wine-run.sh cmd /c exit 0 >/dev/null 2>&1 </dev/null || true
 ctest --preset x64
+
+# The installer package, installed and removed in a fresh prefix of its own.
+python3 tools/test_msi.py build/native/installer/package build/msi-prefix

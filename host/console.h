@@ -1,0 +1,15 @@
+// Output of the host: UTF-8 when redirected, wide text on a console.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+void print(const std::wstring& text);  // to standard output, with a newline
+// "quirebinder: text" to standard error.
+void print_error(const std::wstring& text);
+
+// "0x80004005" and, where the system has one, its message.
+std::wstring describe(HRESULT hr);
+std::wstring utf16(const std::string& text);
+std::string utf8(const std::wstring& text);

@@ -1,0 +1,190 @@
+// The registration table applied to the registry through the Win32 registry
+// functions, each entry in the view and under the root its scope gives.
+#include "host/registration.h"
+
+#include <shlobj.h>
+
+#include "host/console.h"
+
+using registration::Entry;
+using registration::Hive;
+using registration::Ownership;
+
+namespace {
+
+constexpr wchar_t CLASSES[] = L"Software\\Classes\\";
+
+// A registry key closed on every way out.
+class Key {
+public:
+    Key() = default;
+    ~Key()
+    {
+        if (key_)
+            RegCloseKey(key_);
+    }
+    Key(const Key&) = delete;
+    Key& operator=(const Key&) = delete;
+
+    HKEY* out() { return &key_; }
+    HKEY get() const { return key_; }
+
+private:
+    HKEY key_ = nullptr;
+};
+
+HRESULT from_status(LSTATUS status)
+{
+    return status == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(status);
+}
+
+// The REG_SZ value's text; false when it is missing or not a string.
+bool read_text(HKEY key, const std::wstring& name, std::wstring* text)
+{
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueExW(key, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
+        return false;
+    std::wstring buffer(size / sizeof(wchar_t) + 1, L'\0');
+    size = DWORD(buffer.size() * sizeof(wchar_t));
+    if (RegQueryValueExW(key, name.c_str(), nullptr, &type,
+                         reinterpret_cast<BYTE*>(buffer.data()), &size) != ERROR_SUCCESS)
+        return false;
+    buffer.resize(size / sizeof(wchar_t));
+    while (!buffer.empty() && buffer.back() == L'\0')
+        buffer.pop_back();
+    *text = buffer;
+    return true;
+}
+
+std::wstring root_name(HKEY root)
+{
+    return root == HKEY_CURRENT_USER ? L"HKCU\\" : L"HKLM\\";
+}
+
+// True when the key holds no value and no subkey.
+bool is_empty(HKEY root, const std::wstring& path, REGSAM view)
+{
+    Key key;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE | view, key.out()) != ERROR_SUCCESS)
+        return false;
+    DWORD subkeys = 0;
+    DWORD values = 0;
+    if (RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                         &values, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        return false;
+    return subkeys == 0 && values == 0;
+}
+
+// Deletes path and then each of its parents while they are empty, stopping
+// at stop (never deleted).
+void prune(HKEY root, std::wstring path, const std::wstring& stop, REGSAM view)
+{
+    while (path.size() > stop.size() && is_empty(root, path, view)) {
+        if (RegDeleteKeyExW(root, path.c_str(), view, 0) != ERROR_SUCCESS)
+            return;
+        const std::size_t slash = path.rfind(L'\\');
+        if (slash == std::wstring::npos)
+            return;
+        path.resize(slash);
+    }
+}
+
+}  // namespace
+
+REGSAM view_flag(View view)
+{
+    return view == View::Bits64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+}
+
+bool entry_location(const Entry& entry, Scope scope, HKEY* root, std::wstring* path)
+{
+    if (entry.hive == Hive::Machine) {
+        if (scope == Scope::User)
+            return false;
+        *root = HKEY_LOCAL_MACHINE;
+        *path = utf16(entry.path());
+        return true;
+    }
+    *root = scope == Scope::User ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+    *path = CLASSES + utf16(entry.path());
+    return true;
+}
+
+HRESULT register_module(Scope scope, View view, const std::wstring& module_path,
+                        std::vector<KeptSlot>* kept)
+{
+    const REGSAM flag = view_flag(view);
+    for (const Entry& entry : registration::entries()) {
+        HKEY root = nullptr;
+        std::wstring path;
+        if (!entry_location(entry, scope, &root, &path))
+            continue;
+        const std::wstring name = utf16(entry.value_name);
+        const std::wstring data = utf16(registration::expand(entry.data, utf8(module_path)));
+
+        Key key;
+        HRESULT hr = from_status(RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0,
+                                                 KEY_QUERY_VALUE | KEY_SET_VALUE | flag, nullptr,
+                                                 key.out(), nullptr));
+        if (FAILED(hr))
+            return hr;
+        std::wstring held;
+        if (entry.ownership == Ownership::Shared && read_text(key.get(), name, &held) &&
+            !held.empty() && held != data) {
+            if (kept)
+                kept->push_back({root_name(root) + path, held});
+            continue;
+        }
+        hr = from_status(RegSetValueExW(key.get(), name.c_str(), 0, REG_SZ,
+                                        reinterpret_cast<const BYTE*>(data.c_str()),
+                                        DWORD((data.size() + 1) * sizeof(wchar_t))));
+        if (FAILED(hr))
+            return hr;
+    }
+    return S_OK;
+}
+
+HRESULT unregister_module(Scope scope, View view)
+{
+    const REGSAM flag = view_flag(view);
+    const std::vector<Entry>& entries = registration::entries();
+    for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
+        HKEY root = nullptr;
+        std::wstring path;
+        if (!entry_location(*entry, scope, &root, &path))
+            continue;
+        const std::wstring name = utf16(entry->value_name);
+        {
+            Key key;
+            const LSTATUS opened = RegOpenKeyExW(root, path.c_str(), 0,
+                                                 KEY_QUERY_VALUE | KEY_SET_VALUE | flag, key.out());
+            if (opened == ERROR_FILE_NOT_FOUND)
+                continue;
+            if (opened != ERROR_SUCCESS)
+                return from_status(opened);
+            std::wstring held;
+            const bool ours = entry->ownership == Ownership::Own ||
+                              (read_text(key.get(), name, &held) &&
+                               held == utf16(entry->data));
+            if (ours) {
+                const LSTATUS deleted = RegDeleteValueW(key.get(), name.c_str());
+                if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND)
+                    return from_status(deleted);
+            }
+        }
+        HKEY parent_root = nullptr;
+        std::wstring stop;
+        Entry parent = *entry;
+        parent.key.clear();
+        entry_location(parent, scope, &parent_root, &stop);
+        prune(root, path, stop, flag);
+    }
+    return S_OK;
+}
+
+void notify_association_change()
+{
+    SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+}

@@ -1,0 +1,248 @@
+// Generates the installer's WiX source from the registration table, and the
+// list of registry values an installation must make, for the package test.
+//
+//   make_wxs wxs VERSION MODULE64 MODULE32 HOST   > quirebinder.wxs
+//   make_wxs conditions                           > conditions.sql
+//   make_wxs expect                               > expected.txt
+//
+// The package is per machine and x64: both modules and the host go to
+// "C:\Program Files\Quirebinder"; every entry of the table is written once
+// in the 64-bit registry view for the 64-bit module and once in the 32-bit
+// view for the 32-bit module. A shared slot is written only where a search
+// at install time finds it empty or already ours, so another program's
+// handler is never replaced (and so never needs restoring).
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "installer/registration_table.h"
+
+using registration::Entry;
+using registration::Hive;
+using registration::Ownership;
+
+namespace {
+
+constexpr char UPGRADE_CODE[] = "{6C1E5B0A-3F0E-4C55-9C33-1D2B8A7E4F10}";
+constexpr char INSTALL_FOLDER[] = "C:\\Program Files\\Quirebinder\\";
+
+struct ViewModule {
+    const char* suffix;  // names components and properties of the view
+    bool win64;
+    const char* file_id;  // the module's File Id
+    const char* file_name;
+};
+
+const ViewModule VIEWS[] = {
+    {"64", true, "quirebinder64.dll", "quirebinder64.dll"},
+    {"32", false, "quirebinder32.dll", "quirebinder32.dll"},
+};
+
+std::string xml(const std::string& text)
+{
+    std::string out;
+    for (const char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+// Square brackets and braces are formatting characters in an installer's
+// registry data; [\[] and [\]] stand for them literally. Braces alone are
+// literal unless they enclose brackets, so only brackets are escaped.
+std::string formatted_literal(const std::string& text)
+{
+    std::string out;
+    for (const char c : text) {
+        if (c == '[')
+            out += "[\\[]";
+        else if (c == ']')
+            out += "[\\]]";
+        else
+            out += c;
+    }
+    return out;
+}
+
+// A stable GUID for a component, derived from its name: two FNV-1a hashes
+// shaped as a name-based UUID.
+std::string component_guid(const std::string& name)
+{
+    auto fnv = [&](std::uint64_t hash) {
+        for (const unsigned char c : name)
+            hash = (hash ^ c) * 0x100000001B3ull;
+        return hash;
+    };
+    std::uint64_t high = fnv(0xCBF29CE484222325ull);
+    std::uint64_t low = fnv(0x84222325CBF29CE4ull);
+    high = (high & ~0xF000ull) | 0x5000ull;                    // version 5
+    low = (low & 0x3FFFFFFFFFFFFFFFull) | 0x8000000000000000ull;  // RFC 4122 variant
+    char text[40];
+    std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%04X-%012llX}", unsigned(high >> 32),
+                  unsigned(high >> 16 & 0xFFFF), unsigned(high & 0xFFFF),
+                  unsigned(low >> 48), static_cast<unsigned long long>(low & 0xFFFFFFFFFFFFull));
+    return text;
+}
+
+// Where an entry lives per machine, below HKLM.
+std::string machine_path(const Entry& entry)
+{
+    return entry.hive == Hive::Classes ? "Software\\Classes\\" + entry.path() : entry.path();
+}
+
+std::string registry_value(const Entry& entry, const std::string& data, bool key_path)
+{
+    std::string line = "<RegistryValue Root=\"HKLM\" Key=\"" + xml(machine_path(entry)) + "\"";
+    if (!entry.value_name.empty())
+        line += " Name=\"" + xml(entry.value_name) + "\"";
+    line += " Value=\"" + xml(data) + "\" Type=\"string\"";
+    if (key_path)
+        line += " KeyPath=\"yes\"";
+    return line + "/>";
+}
+
+int write_wxs(const std::string& version, const std::string& module64,
+              const std::string& module32, const std::string& host)
+{
+    const std::vector<Entry>& entries = registration::entries();
+    std::string properties;
+    std::string components;
+    std::vector<std::string> component_ids;
+
+    const std::string files[][2] = {
+        {"quirebinder64.dll", module64}, {"quirebinder32.dll", module32}, {"quirebinder.exe", host}};
+    for (const auto& file : files) {
+        const std::string id = "File_" + file[0];
+        component_ids.push_back(id);
+        components += "          <Component Id=\"" + id + "\" Guid=\"" + component_guid(id) +
+                      "\" Win64=\"yes\">\n            <File Id=\"" + file[0] + "\" Name=\"" +
+                      file[0] + "\" Source=\"" + xml(file[1]) + "\" KeyPath=\"yes\"/>\n" +
+                      "          </Component>\n";
+    }
+
+    for (const ViewModule& view : VIEWS) {
+        const std::string win64 = view.win64 ? "yes" : "no";
+        const std::string module = std::string("[#") + view.file_id + "]";
+        const std::string own_id = std::string("Registry") + view.suffix;
+        std::string own;
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            const Entry& entry = entries[i];
+            const std::string data =
+                registration::expand(formatted_literal(entry.data), module);
+            if (entry.ownership == Ownership::Own) {
+                own += "            " + registry_value(entry, data, own.empty()) + "\n";
+                continue;
+            }
+            const std::string property = "HELD" + std::string(view.suffix) + "_" + std::to_string(i);
+            properties += "    <Property Id=\"" + property + "\">\n      <RegistrySearch Id=\"Search_" +
+                          property + "\" Root=\"HKLM\" Key=\"" + xml(machine_path(entry)) + "\"" +
+                          " Name=\"" + xml(entry.value_name) + "\"" +
+                          " Type=\"raw\" Win64=\"" + win64 + "\"/>\n    </Property>\n";
+            const std::string id = "Slot" + std::string(view.suffix) + "_" + std::to_string(i);
+            component_ids.push_back(id);
+            components += "          <Component Id=\"" + id + "\" Guid=\"" + component_guid(id) +
+                          "\" Win64=\"" + win64 + "\">\n            " +
+                          registry_value(entry, data, true) + "\n          </Component>\n";
+        }
+        component_ids.push_back(own_id);
+        components += "          <Component Id=\"" + own_id + "\" Guid=\"" +
+                      component_guid(own_id) + "\" Win64=\"" + win64 + "\">\n" + own +
+                      "          </Component>\n";
+    }
+
+    std::string refs;
+    for (const std::string& id : component_ids)
+        refs += "      <ComponentRef Id=\"" + id + "\"/>\n";
+
+    std::printf(
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+        "<!-- Generated by make_wxs from the registration table. -->\n"
+        "<Wix xmlns=\"http://schemas.microsoft.com/wix/2006/wi\">\n"
+        "  <Product Id=\"*\" Name=\"Quirebinder\" Language=\"1033\" Version=\"%s\"\n"
+        "           Manufacturer=\"Quirebinder\" UpgradeCode=\"%s\">\n"
+        "    <Package InstallerVersion=\"200\" Compressed=\"yes\" InstallScope=\"perMachine\"\n"
+        "             Description=\"Quirebinder Shell Extension\"/>\n"
+        "    <Media Id=\"1\" Cabinet=\"quirebinder.cab\" EmbedCab=\"yes\"/>\n"
+        "%s"
+        "    <Directory Id=\"TARGETDIR\" Name=\"SourceDir\">\n"
+        "      <Directory Id=\"ProgramFiles64Folder\">\n"
+        "        <Directory Id=\"INSTALLFOLDER\" Name=\"Quirebinder\">\n"
+        "%s"
+        "        </Directory>\n"
+        "      </Directory>\n"
+        "    </Directory>\n"
+        "    <Feature Id=\"Complete\" Level=\"1\">\n"
+        "%s"
+        "    </Feature>\n"
+        "  </Product>\n"
+        "</Wix>\n",
+        version.c_str(), UPGRADE_CODE, properties.c_str(), components.c_str(), refs.c_str());
+    return 0;
+}
+
+// The install condition of each shared slot's component, as SQL for
+// msibuild (wixl does not take component conditions): the slot is written
+// only where the search found it empty or already ours.
+int write_conditions()
+{
+    const std::vector<Entry>& entries = registration::entries();
+    for (const ViewModule& view : VIEWS) {
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            if (entries[i].ownership != Ownership::Shared)
+                continue;
+            const std::string index = std::string(view.suffix) + "_" + std::to_string(i);
+            const std::string property = "HELD" + index;
+            std::printf("UPDATE `Component` SET `Condition` = 'NOT %s OR %s = \"%s\"' "
+                        "WHERE `Component` = 'Slot%s'\n",
+                        property.c_str(), property.c_str(), entries[i].data.c_str(),
+                        index.c_str());
+        }
+    }
+    return 0;
+}
+
+// One line per value an installation makes on a machine where no other
+// program holds a slot, tab-separated: view (64 or 32), key below HKLM,
+// value name ("@" for the default value), data, and "shared", "own-value"
+// (a value of ours in a key that stays) or "own-key" (a key of ours).
+int write_expected()
+{
+    for (const ViewModule& view : VIEWS) {
+        for (const Entry& entry : registration::entries()) {
+            std::printf("%s\t%s\t%s\t%s\t%s\n", view.suffix, machine_path(entry).c_str(),
+                        entry.value_name.empty() ? "@" : entry.value_name.c_str(),
+                        registration::expand(entry.data,
+                                             INSTALL_FOLDER + std::string(view.file_name))
+                            .c_str(),
+                        entry.ownership == Ownership::Shared ? "shared"
+                        : entry.key.empty()                  ? "own-value"
+                                                             : "own-key");
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 5 && args[0] == "wxs")
+        return write_wxs(args[1], args[2], args[3], args[4]);
+    if (args.size() == 1 && args[0] == "conditions")
+        return write_conditions();
+    if (args.size() == 1 && args[0] == "expect")
+        return write_expected();
+    std::fprintf(stderr,
+                 "usage: make_wxs wxs VERSION MODULE64 MODULE32 HOST\n"
+                 "       make_wxs conditions\n"
+                 "       make_wxs expect\n");
+    return 1;
+}

@@ -1,0 +1,38 @@
+// The activation context of the module's own manifest (resource 2, common
+// controls version 6), for the page and the Save As dialog.
+#pragma once
+
+#include <windows.h>
+
+class ModuleContext {
+public:
+    // Creates the context; valid() is false when the module has no manifest
+    // or the context cannot be made, and the page then works without it.
+    ModuleContext();
+    ~ModuleContext();
+    ModuleContext(const ModuleContext&) = delete;
+    ModuleContext& operator=(const ModuleContext&) = delete;
+
+    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+    HANDLE handle() const { return handle_; }
+    // Hands the context's reference to a new owner, which releases it with
+    // ReleaseActCtx.
+    HANDLE release();
+
+private:
+    HANDLE handle_;
+};
+
+// Activates a context for the life of the object; an invalid context or a
+// failed activation leaves the thread's context as it is.
+class ContextActivation {
+public:
+    explicit ContextActivation(const ModuleContext& context);
+    ~ContextActivation();
+    ContextActivation(const ContextActivation&) = delete;
+    ContextActivation& operator=(const ContextActivation&) = delete;
+
+private:
+    ULONG_PTR cookie_;
+    bool active_;
+};

@@ -1,0 +1,178 @@
+// Save Source: the Save As dialog and the safe write of the archive.
+#include "propertypage/save_source.h"
+
+#include <commdlg.h>
+#include <shlwapi.h>
+
+#include <string>
+#include <vector>
+
+#include "book/mobi_book.h"
+#include "handler/quirebinder.h"
+#include "propertypage/module_context.h"
+#include "server/com_boundary.h"
+#include "server/last_error.h"
+#include "server/log.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+const HRESULT CANCELLED = HRESULT_FROM_WIN32(ERROR_CANCELLED);
+
+// Attempts at a free name for the new file before giving up.
+constexpr int TEMPORARY_NAME_ATTEMPTS = 100;
+
+// Volume serial number and file index of an existing file or folder.
+bool file_identity(const wchar_t* path, BY_HANDLE_FILE_INFORMATION& info)
+{
+    const HANDLE file = CreateFileW(path, FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    const bool known = GetFileInformationByHandle(file, &info) != FALSE;
+    CloseHandle(file);
+    return known;
+}
+
+bool same_file(const std::wstring& book_path, const wchar_t* target)
+{
+    BY_HANDLE_FILE_INFORMATION book = {}, other = {};
+    return !book_path.empty() && file_identity(book_path.c_str(), book) &&
+           file_identity(target, other) &&
+           book.dwVolumeSerialNumber == other.dwVolumeSerialNumber &&
+           book.nFileIndexHigh == other.nFileIndexHigh && book.nFileIndexLow == other.nFileIndexLow;
+}
+
+// A new, empty file of a name nobody else uses, in target's folder; removed
+// again when the holder ends unless kept.
+class NewFile {
+public:
+    NewFile() : kept_(false) {}
+    ~NewFile()
+    {
+        if (!kept_ && !path_.empty())
+            DeleteFileW(path_.c_str());
+    }
+    NewFile(const NewFile&) = delete;
+    NewFile& operator=(const NewFile&) = delete;
+
+    HRESULT create_beside(const wchar_t* target)
+    {
+        const wchar_t* name_start = PathFindFileNameW(target);
+        const std::wstring folder(target, std::size_t(name_start - target));
+        const DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
+        for (int attempt = 0; attempt < TEMPORARY_NAME_ATTEMPTS; ++attempt) {
+            wchar_t name[32];
+            wsprintfW(name, L"~qb%08lx.tmp", static_cast<unsigned long>(seed + attempt));
+            const std::wstring path = folder + name;
+            const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (file != INVALID_HANDLE_VALUE) {
+                CloseHandle(file);
+                path_ = path;
+                return S_OK;
+            }
+            const DWORD error = GetLastError();
+            if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+                return hresult_from_error(error, E_FAIL);
+        }
+        return HRESULT_FROM_WIN32(ERROR_FILE_EXISTS);
+    }
+
+    const std::wstring& path() const { return path_; }
+    void keep() { kept_ = true; }
+
+private:
+    std::wstring path_;
+    bool kept_;
+};
+
+HRESULT copy_into(MobiBook& book, const std::wstring& path)
+{
+    ComPtr<IStream> destination;
+    ENSURE(SHCreateStreamOnFileW(path.c_str(), STGM_WRITE | STGM_SHARE_EXCLUSIVE,
+                                 destination.GetAddressOf()));
+    RETURN_IF_FAILED(book.copy_source(destination.Get()));
+    // A stream can end early without an error (a book cut short since it
+    // was analysed): only the whole archive counts.
+    STATSTG stat = {};
+    ENSURE(destination->Stat(&stat, STATFLAG_NONAME));
+    ENSURE_THAT(stat.cbSize.QuadPart == book.source_size, HRESULT_FROM_WIN32(ERROR_HANDLE_EOF));
+    return S_OK;
+}
+
+}  // namespace
+
+HRESULT write_source_file(MobiBook& book, const wchar_t* target)
+{
+    return guard_boundary(E_UNEXPECTED, [&]() -> HRESULT {
+        if (!target || !*target)
+            return E_INVALIDARG;
+        if (!book.is_valid() || book.source_size == 0)
+            return E_INVALIDARG;
+        if (same_file(book.file_path, target))
+            return SAVE_E_TARGET_IS_BOOK;
+        // Windows does not replace a read-only file, and neither would a
+        // file opened for writing over it; the check keeps that so where a
+        // rename would not refuse (Wine).
+        const DWORD attributes = GetFileAttributesW(target);
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+            return E_ACCESSDENIED;
+
+        NewFile file;
+        ENSURE(file.create_beside(target));
+        RETURN_IF_FAILED(copy_into(book, file.path()));
+        if (!MoveFileExW(file.path().c_str(), target, MOVEFILE_REPLACE_EXISTING))
+            return last_error_or(E_FAIL);
+        file.keep();
+        return S_OK;
+    });
+}
+
+void propose_zip_name(wchar_t* buffer)
+{
+    lstrcpyW(PathFindExtensionW(buffer), L".zip");
+}
+
+HRESULT save_source(Quirebinder& handler)
+{
+    if (handler.current_book >= handler.books.size())
+        return E_UNEXPECTED;
+    MobiBook& book = *handler.books[handler.current_book];
+    // The button is only enabled for these; a command sent anyway changes nothing.
+    if (!book.is_valid() || book.source_size == 0)
+        return E_INVALIDARG;
+
+    bool cancelled = false;
+    const HRESULT hr = guard_boundary(E_UNEXPECTED, [&]() -> HRESULT {
+        std::vector<wchar_t> buffer(book.file_path.size() + 260, L'\0');
+        book.file_path.copy(buffer.data(), book.file_path.size());
+        propose_zip_name(buffer.data());
+
+        OPENFILENAMEW dialog = {};
+        dialog.lStructSize = sizeof(dialog);
+        dialog.hwndOwner = handler.page_window;
+        dialog.lpstrFilter = L"ZIP Files\0*.zip\0All Files\0*.*\0";
+        dialog.nFilterIndex = 0;
+        dialog.lpstrFile = buffer.data();
+        dialog.nMaxFile = static_cast<DWORD>(buffer.size());
+        dialog.Flags = OFN_OVERWRITEPROMPT | OFN_NOCHANGEDIR | OFN_PATHMUSTEXIST;
+        dialog.lpstrDefExt = L"zip";
+        BOOL chosen;
+        {
+            ModuleContext context;
+            ContextActivation active(context);
+            chosen = GetSaveFileNameW(&dialog);
+        }
+        if (!chosen) {
+            cancelled = true;
+            return CANCELLED;
+        }
+        return write_source_file(book, buffer.data());
+    });
+    if (FAILED(hr) && !cancelled)
+        MessageBoxW(handler.page_window, L"Save Failed.", book.file_name.c_str(), MB_OK);
+    return hr;
+}

@@ -1,0 +1,295 @@
+// quirebinder.exe run as a user runs it, on the fixture books: exit codes,
+// messages, the PNG it writes, the properties it prints. The host runs from
+// a folder holding the module and the tests' stand-in propsys.dll.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <algorithm>
+#include <iterator>
+#include <string>
+
+#include "host/console.h"
+#include "host/exit_codes.h"
+#include "tests/book/book_test_support.h"
+#include "tests/support/fixture_books.h"
+#include "tests/support/module_under_test.h"
+
+namespace {
+
+struct HostRun {
+    DWORD exit_code = 0xFFFFFFFF;
+    std::string out, err;  // UTF-8
+};
+
+std::wstring host_folder()
+{
+    return windows_path(QB_HOST_DIR);
+}
+
+std::wstring module_path()
+{
+    return host_folder() + L"\\quirebinder64.dll";
+}
+
+std::wstring book(const std::string& name)
+{
+    return source_path((L"tests/data/books/" + utf16(name)).c_str());
+}
+
+Bytes read_file(const std::wstring& path)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    Bytes bytes;
+    if (file == INVALID_HANDLE_VALUE)
+        return bytes;
+    BYTE chunk[4096];
+    DWORD read = 0;
+    while (ReadFile(file, chunk, sizeof(chunk), &read, nullptr) && read > 0)
+        bytes.insert(bytes.end(), chunk, chunk + read);
+    CloseHandle(file);
+    return bytes;
+}
+
+HANDLE inheritable_file(const std::wstring& path)
+{
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Runs quirebinder.exe with command_line (after the program name) in folder;
+// while_running is called once the program has started.
+template <class Action>
+HostRun run_host(const std::wstring& command_line, const std::wstring& folder,
+                 Action while_running)
+{
+    const std::wstring out_path = folder + L"\\stdout.txt";
+    const std::wstring err_path = folder + L"\\stderr.txt";
+    const HANDLE out = inheritable_file(out_path);
+    const HANDLE err = inheritable_file(err_path);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    const std::wstring program = host_folder() + L"\\quirebinder.exe";
+    std::wstring line = L"\"" + program + L"\" " + command_line;
+    PROCESS_INFORMATION process = {};
+    HostRun run;
+    if (CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                       folder.c_str(), &startup, &process)) {
+        while_running();
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, 60000));
+        GetExitCodeProcess(process.hProcess, &run.exit_code);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    } else {
+        ADD_FAILURE() << "cannot start " << utf8(program);
+    }
+    CloseHandle(out);
+    CloseHandle(err);
+    const Bytes out_bytes = read_file(out_path);
+    const Bytes err_bytes = read_file(err_path);
+    run.out.assign(out_bytes.begin(), out_bytes.end());
+    run.err.assign(err_bytes.begin(), err_bytes.end());
+    return run;
+}
+
+HostRun run_host(const std::wstring& command_line, const std::wstring& folder)
+{
+    return run_host(command_line, folder, [] {});
+}
+
+// Width and height from a PNG file's IHDR chunk; 0 x 0 when it is not one.
+std::pair<std::uint32_t, std::uint32_t> png_size(const Bytes& png)
+{
+    static const std::uint8_t SIGNATURE[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (png.size() < 24 || !std::equal(std::begin(SIGNATURE), std::end(SIGNATURE), png.begin()) ||
+        std::string(png.begin() + 12, png.begin() + 16) != "IHDR")
+        return {0, 0};
+    auto be4 = [&](std::size_t at) {
+        return std::uint32_t(png[at]) << 24 | std::uint32_t(png[at + 1]) << 16 |
+               std::uint32_t(png[at + 2]) << 8 | png[at + 3];
+    };
+    return {be4(16), be4(20)};
+}
+
+TEST(HostCommand, ThumbnailOfEveryBookWithACoverIsAPngOfTheFittedSize)
+{
+    const std::wstring folder = scratch_folder();
+    constexpr double BOX = 128;
+    for (const FixtureBook& expected : FIXTURE_BOOKS) {
+        if (!expected.valid || !expected.cover.present)
+            continue;
+        SCOPED_TRACE(expected.file);
+        const std::wstring png = folder + L"\\" + utf16(expected.file) + L".png";
+        const HostRun run = run_host(L"thumbnail \"" + book(expected.file) + L"\" --size 128 -o \"" +
+                                     png + L"\" --dll \"" + module_path() + L"\"",
+                                 folder);
+        EXPECT_EQ(0u, run.exit_code) << run.err;
+        // Fitted into the box keeping the aspect ratio, never enlarged.
+        const double scale =
+            std::min(1.0, BOX / std::max(expected.cover.width, expected.cover.height));
+        const auto size = png_size(read_file(png));
+        EXPECT_EQ(std::lround(expected.cover.width * scale), long(size.first));
+        EXPECT_EQ(std::lround(expected.cover.height * scale), long(size.second));
+    }
+}
+
+TEST(HostCommand, EachFailureHasItsOwnExitCodeAndMessage)
+{
+    const std::wstring folder = scratch_folder();
+    const std::wstring dll = L" --dll \"" + module_path() + L"\"";
+    const std::wstring not_com = host_folder() + L"\\propsys.dll";
+    struct Case {
+        std::wstring args;
+        DWORD exit_code;
+        const char* message;
+    } const cases[] = {
+        {L"", EXIT_USAGE, "Usage:"},
+        {L"bind", EXIT_USAGE, "unknown command bind"},
+        {L"thumbnail", EXIT_USAGE, "thumbnail needs one BOOK"},
+        {L"thumbnail x.mobi --size 0", EXIT_USAGE, "--size must be"},
+        {L"thumbnail x.mobi --colour", EXIT_USAGE, "unknown option --colour"},
+        {L"thumbnail \"" + book("cafe-noir.mobi") + L"\" -o \"" + book("cafe-noir.mobi") + L"\"",
+         EXIT_USAGE, "would replace the book"},
+        {L"thumbnail \"" + folder + L"\\missing.mobi\"" + dll, EXIT_NO_FILE, "no such file"},
+        {L"properties \"" + folder + L"\\missing.mobi\"" + dll, EXIT_NO_FILE, "no such file"},
+        {L"thumbnail \"" + book("palmdoc.pdb") + L"\"" + dll, EXIT_NOT_MOBI, "not a MOBI book"},
+        {L"properties \"" + book("palmdoc.pdb") + L"\"" + dll, EXIT_NOT_MOBI, "not a MOBI book"},
+        {L"thumbnail \"" + book("no-cover.mobi") + L"\"" + dll, EXIT_NO_COVER, "no cover image"},
+        {L"source \"" + book("cafe-noir.mobi") + L"\" -o out.zip", EXIT_NO_SOURCE,
+         "no source archive"},
+        {L"thumbnail \"" + book("cafe-noir.mobi") + L"\" --dll \"" + folder + L"\\none.dll\"",
+         EXIT_NO_MODULE, "cannot load module"},
+        {L"thumbnail \"" + book("cafe-noir.mobi") + L"\" --dll \"" + not_com + L"\"",
+         EXIT_NO_MODULE, "not a COM module"},
+        {L"properties \"" + book("cafe-noir.mobi") + L"\"", EXIT_NO_MODULE,
+         "cannot create the registered class"},
+        {L"register --dll \"" + folder + L"\\none.dll\"", EXIT_NO_MODULE, "no such module"},
+        {L"sheet \"" + folder + L"\\missing.mobi\"", EXIT_NO_FILE, "no such file"},
+        {L"sheet \"" + book("cafe-noir.mobi") + L"\" \"" + module_path() + L"\"", EXIT_USAGE,
+         "must be in one folder"},
+    };
+    const Bytes before = read_file(book("cafe-noir.mobi"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(utf8(c.args));
+        const HostRun run = run_host(c.args, folder);
+        EXPECT_EQ(c.exit_code, run.exit_code);
+        if (c.args.empty()) {  // no command: the overview, on standard output
+            EXPECT_NE(std::string::npos, run.out.find(c.message)) << run.out;
+            continue;
+        }
+        EXPECT_NE(std::string::npos, run.err.find(c.message)) << run.err;
+        EXPECT_EQ(1, std::count(run.err.begin(), run.err.end(), '\n')) << run.err;
+    }
+    EXPECT_EQ(before, read_file(book("cafe-noir.mobi")));
+}
+
+TEST(HostCommand, PropertiesPrintsTheStoreThenThePageFields)
+{
+    const std::wstring folder = scratch_folder();
+    for (const FixtureBook& expected : FIXTURE_BOOKS) {
+        if (!expected.valid)
+            continue;
+        SCOPED_TRACE(expected.file);
+        const std::wstring args = L"properties \"" + book(expected.file) + L"\" --dll \"" +
+                                  module_path() + L"\"";
+        const HostRun text = run_host(args, folder);
+        ASSERT_EQ(0u, text.exit_code) << text.err;
+        std::string authors;
+        for (const std::string& name : expected.authors)
+            authors += (authors.empty() ? "" : "; ") + name;
+        EXPECT_NE(std::string::npos, text.out.find("System.Title       " + expected.title + "\n"))
+            << text.out;
+        if (!authors.empty()) {
+            EXPECT_NE(std::string::npos, text.out.find("System.Author      " + authors + "\n"));
+        }
+        EXPECT_NE(std::string::npos, text.out.find("File name          " + expected.file + "\n"));
+        EXPECT_NE(std::string::npos,
+                  text.out.find("Personal           " +
+                                std::string(expected.is_personal ? "Yes" : "No") + "\n"));
+        const std::string cover = expected.cover.present
+                                      ? std::to_string(expected.cover.size) + " bytes"
+                                      : std::string("none");
+        EXPECT_NE(std::string::npos, text.out.find("Cover size         " + cover + "\n"));
+
+        const HostRun json = run_host(args + L" --json", folder);
+        ASSERT_EQ(0u, json.exit_code) << json.err;
+        EXPECT_NE(std::string::npos, json.out.find("\"publisher\": \"" + expected.publisher + "\""))
+            << json.out;
+        EXPECT_NE(std::string::npos,
+                  json.out.find("\"source_size\": " +
+                                std::to_string(expected.source.present ? expected.source.size : 0)));
+    }
+}
+
+TEST(HostCommand, SourceWritesTheEmbeddedArchive)
+{
+    const std::wstring folder = scratch_folder();
+    for (const FixtureBook& expected : FIXTURE_BOOKS) {
+        if (!expected.source.present)
+            continue;
+        SCOPED_TRACE(expected.file);
+        const std::wstring zip = folder + L"\\" + utf16(expected.file) + L".zip";
+        const HostRun run = run_host(L"source \"" + book(expected.file) + L"\" -o \"" + zip + L"\"",
+                                 folder);
+        EXPECT_EQ(0u, run.exit_code) << run.err;
+        EXPECT_EQ(expected.source.sha256, sha256_hex(read_file(zip)));
+    }
+}
+
+// The shell's own dialog, closed as a user closes it. Wine's shows it
+// modally while the verb runs; Windows' from a thread of its own.
+TEST(HostCommand, SheetOpensTheShellsPropertiesDialogAndWaitsForIt)
+{
+    const std::wstring folder = scratch_folder();
+    bool seen = false;
+    const HostRun run =
+        run_host(L"sheet \"" + book("cafe-noir.mobi") + L"\"", folder, [&] {
+            // Closed again until it has gone: a close before the sheet
+            // has finished starting is lost.
+            for (int tries = 0; tries < 300; ++tries) {
+                const HWND dialog = FindWindowW(nullptr, L"Properties for cafe-noir.mobi");
+                if (dialog) {
+                    seen = true;
+                    PostMessageW(dialog, WM_CLOSE, 0, 0);
+                } else if (seen) {
+                    break;
+                }
+                Sleep(100);
+            }
+        });
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(0u, run.exit_code) << run.err;
+}
+
+// Per machine: Wine's COM reads classes from the machine's keys only.
+TEST(HostCommand, RegisteredClassServesWithoutDll)
+{
+    const std::wstring folder = scratch_folder();
+    const std::wstring png = L" -o \"" + folder + L"\\cover.png\"";
+    const std::wstring cover = L"thumbnail \"" + book("cafe-noir.mobi") + L"\"" + png;
+    struct Step {
+        std::wstring args;
+        DWORD exit_code;
+        const char* output;
+    } const steps[] = {
+        {L"register", EXIT_OK, "Registered "},
+        {cover, EXIT_OK, "(192x256)"},
+        {L"unregister", EXIT_OK, "Unregistered the 64-bit module"},
+        {cover, EXIT_NO_MODULE, ""},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(utf8(step.args));
+        const HostRun run = run_host(step.args, folder);
+        EXPECT_EQ(step.exit_code, run.exit_code) << run.err;
+        EXPECT_NE(std::string::npos, run.out.find(step.output)) << run.out;
+    }
+}
+
+}  // namespace
