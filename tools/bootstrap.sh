@@ -1,5 +1,7 @@
 #!/bin/sh
 # Installs, idempotently, every Debian package the build and the tests need.
+# With --bench it also installs what only tools/bench.sh needs (the peer
+# library the metadata benchmark compares against).
 set -eu
 
 PACKAGES="cmake ninja-build make python3
@@ -9,6 +11,12 @@ wine wine64 xvfb xauth
 googletest
 clang libclang-rt-14-dev llvm
 wixl msitools"
+
+BENCH_PACKAGES="libmobi-dev pkg-config"
+
+if [ "${1:-}" = "--bench" ]; then
+    PACKAGES="$PACKAGES $BENCH_PACKAGES"
+fi
 
 missing=""
 for p in $PACKAGES; do
@@ -21,7 +29,8 @@ if [ -n "$missing" ]; then
     SUDO=""
     [ "$(id -u)" -eq 0 ] || SUDO="sudo"
     export DEBIAN_FRONTEND=noninteractive
-    $SUDO apt-get update -q
+    # Another apt may hold dpkg's lock for a while: wait for it.
+    $SUDO apt-get -o DPkg::Lock::Timeout=600 update -q
     # shellcheck disable=SC2086
-    $SUDO apt-get install -y -q --no-install-recommends $missing
+    $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends $missing
 fi

@@ -1,0 +1,222 @@
+// Mutation run through the module, under Wine: mutated variants of the
+// fixture books through the analysis, the thumbnail (stream route), the
+// extracted image (path route), the property store, the property sets and
+// the property page (added to a property sheet that stays open, see
+// PageHost), each request on a new handler.
+//
+//   qb_mutate.exe RUN_SEED FIRST COUNT PROGRESS_FILE WORK_FOLDER
+//   qb_mutate.exe RUN_SEED --write INDEX OUT_FILE
+//
+// The first form runs inputs FIRST .. FIRST + COUNT - 1 and appends to
+// PROGRESS_FILE, for each input, "begin INDEX KINDS" before it and
+// "end INDEX RESULT ANALYSIS_STATUS NOTES" after it, where RESULT is
+// accepted, rejected or failed by the analysis (S_OK, S_FALSE, an error)
+// and NOTES names every broken promise ("-" when none). A crash writes
+// "crash INDEX CODE" when it can and ends the process; an input with a
+// "begin" and no "end" crashed or hung, and tools/mutation_run.py, which
+// runs the batches, goes on after it. The second form writes one input.
+// QB_MUTATE_FAULT=crash:N or hang:N in the environment makes input N crash
+// or hang on purpose, to check the harness itself.
+#include <windows.h>
+#include <shlwapi.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "book/mobi_book.h"
+#include "tests/bench/cycles.h"
+#include "tests/bench/mutations.h"
+#include "tests/support/module_under_test.h"
+#include "tests/support/propsys_stand_in.h"
+
+namespace {
+
+const wchar_t* const SEED_BOOKS[] = {L"cafe-noir.mobi", L"cafe-noir-source.mobi", L"wagahai.mobi",
+                                     L"small-cover.mobi", L"no-cover.mobi", L"personal.mobi",
+                                     L"kf8-only.azw3", L"plain-words.azw3"};
+constexpr std::size_t SEED_COUNT = sizeof SEED_BOOKS / sizeof SEED_BOOKS[0];
+
+HANDLE g_progress = INVALID_HANDLE_VALUE;
+volatile long long g_current = -1;
+
+void progress(const std::string& line)
+{
+    DWORD written = 0;
+    const std::string text = line + "\n";
+    WriteFile(g_progress, text.data(), DWORD(text.size()), &written, nullptr);
+}
+
+void record_crash(unsigned long code)
+{
+    char line[64];
+    std::snprintf(line, sizeof line, "crash %lld 0x%08lX", static_cast<long long>(g_current), code);
+    progress(line);
+}
+
+LONG WINAPI on_unhandled(EXCEPTION_POINTERS* info)
+{
+    record_crash(info && info->ExceptionRecord ? info->ExceptionRecord->ExceptionCode : 0);
+    TerminateProcess(GetCurrentProcess(), 3);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+void on_abort(int)
+{
+    record_crash(0xAB0);
+    TerminateProcess(GetCurrentProcess(), 3);
+}
+
+Bytes read_file(const std::wstring& path)
+{
+    Bytes bytes;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return bytes;
+    LARGE_INTEGER size = {};
+    GetFileSizeEx(file, &size);
+    bytes.resize(std::size_t(size.QuadPart));
+    DWORD read = 0;
+    if (!ReadFile(file, bytes.data(), DWORD(bytes.size()), &read, nullptr) || read != bytes.size())
+        bytes.clear();
+    CloseHandle(file);
+    return bytes;
+}
+
+bool write_file(const std::wstring& path, const Bytes& bytes)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    const bool ok = bytes.empty() || (WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr) &&
+                                      written == bytes.size());
+    CloseHandle(file);
+    return ok;
+}
+
+std::wstring wide(const char* text)
+{
+    std::wstring out;
+    for (; *text; ++text)
+        out += wchar_t(static_cast<unsigned char>(*text));
+    return out;
+}
+
+std::vector<Bytes> seed_books()
+{
+    std::vector<Bytes> books;
+    for (const wchar_t* name : SEED_BOOKS)
+        books.push_back(read_file(source_path((std::wstring(L"tests/data/books/") + name).c_str())));
+    return books;
+}
+
+MutatedBook input(const std::vector<Bytes>& seeds, std::uint64_t run_seed, std::uint64_t index)
+{
+    return mutate(seeds[index % SEED_COUNT], run_seed, index);
+}
+
+// The analysis on its own: the module's own book code, linked in.
+HRESULT analysis_status(IStream* stream)
+{
+    MobiBook* book = new MobiBook(stream);
+    book->is_valid();
+    const HRESULT status = book->status;
+    book->Release();
+    return status;
+}
+
+void note(std::string& notes, const char* what, CycleResult result)
+{
+    if (result == CycleResult::Broken)
+        notes += notes.empty() ? what : std::string(",") + what;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 5) {
+        std::fprintf(stderr, "usage: qb_mutate RUN_SEED FIRST COUNT PROGRESS_FILE WORK_FOLDER\n"
+                             "       qb_mutate RUN_SEED --write INDEX OUT_FILE\n");
+        return 2;
+    }
+    const std::uint64_t run_seed = std::strtoull(argv[1], nullptr, 10);
+    const std::vector<Bytes> seeds = seed_books();
+    for (const Bytes& seed : seeds)
+        if (seed.empty()) {
+            std::fprintf(stderr, "a seed book is missing\n");
+            return 2;
+        }
+    if (std::string(argv[2]) == "--write") {
+        const MutatedBook book = input(seeds, run_seed, std::strtoull(argv[3], nullptr, 10));
+        return write_file(wide(argv[4]), book.bytes) ? 0 : 1;
+    }
+    if (argc < 6)
+        return 2;
+    const std::uint64_t first = std::strtoull(argv[2], nullptr, 10);
+    const std::uint64_t count = std::strtoull(argv[3], nullptr, 10);
+    g_progress = CreateFileW(wide(argv[4]).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_ALWAYS, 0, nullptr);
+    if (g_progress == INVALID_HANDLE_VALUE)
+        return 2;
+    const std::wstring path = wide(argv[5]) + L"\\input.mobi";
+    // Output at once: the Wine runner takes a silent early end for a failed
+    // start and would run the batch again.
+    std::printf("qb_mutate: inputs %llu to %llu\n", static_cast<unsigned long long>(first),
+                static_cast<unsigned long long>(first + count - 1));
+    std::fflush(stdout);
+
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+    SetUnhandledExceptionFilter(on_unhandled);
+    std::signal(SIGABRT, on_abort);
+    use_propsys_variant("full");
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
+        return 2;
+
+    const char* fault = std::getenv("QB_MUTATE_FAULT");
+    const std::string fault_kind = fault ? std::string(fault).substr(0, std::string(fault).find(':')) : "";
+    const std::uint64_t fault_at = fault && std::strchr(fault, ':') ? std::strtoull(std::strchr(fault, ':') + 1, nullptr, 10)
+                                                                 : ~0ull;
+
+    PageHost page_host;
+    for (std::uint64_t index = first; index < first + count; ++index) {
+        const MutatedBook book = input(seeds, run_seed, index);
+        g_current = static_cast<long long>(index);
+        progress("begin " + std::to_string(index) + " " + book.kinds);
+        if (index == fault_at && fault_kind == "crash")
+            *static_cast<volatile int*>(nullptr) = 1;
+        if (index == fault_at && fault_kind == "hang")
+            Sleep(INFINITE);
+
+        ComPtr<IStream> stream;
+        *stream.GetAddressOf() = SHCreateMemStream(book.bytes.empty() ? nullptr : book.bytes.data(),
+                                                   UINT(book.bytes.size()));
+        const HRESULT status = stream ? analysis_status(stream.Get()) : E_OUTOFMEMORY;
+        std::string notes;
+        note(notes, "thumbnail", thumbnail_cycle(stream.Get()));
+        stream.Reset();
+        if (!write_file(path, book.bytes))
+            notes += notes.empty() ? "unwritten" : ",unwritten";
+        note(notes, "extract", extract_cycle(path));
+        note(notes, "property_store", property_store_cycle(path));
+        note(notes, "property_sets", property_set_cycle(path));
+        const CycleResult page = page_host.cycle({path});
+        note(notes, "page", page);
+        if (qb_module().DllCanUnloadNow() != S_OK)
+            notes += notes.empty() ? "objects_alive" : ",objects_alive";
+
+        char line[160];
+        std::snprintf(line, sizeof line, "end %llu %s 0x%08lX %s page=%s", static_cast<unsigned long long>(index),
+                      status == S_OK ? "accepted" : status == S_FALSE ? "rejected" : "failed",
+                      static_cast<unsigned long>(status), notes.empty() ? "-" : notes.c_str(),
+                      cycle_result_name(page));
+        progress(line);
+    }
+    CoUninitialize();
+    CloseHandle(g_progress);
+    return 0;
+}

@@ -1,0 +1,90 @@
+#!/bin/sh
+# Benchmarks, soak and mutation run (not part of tools/test.sh or CI):
+#   1. metadata: our container analysis and text conversions against libmobi
+#      (native, one process), on the fixture books and a large built book;
+#   2. thumbnail: GetThumbnail(256) through the module against the same
+#      imaging work with no handler (under Wine, one process);
+#   3. soak: thumbnail, property and property-page cycles in one process;
+#   4. mutation run: mutated fixture books through every request of the
+#      module, in batches of processes that survive crashes and hangs.
+# Ratios are measured side by side in one run. The soak and the mutation
+# run time nothing and run at the same time (the Wine programs mostly wait
+# on the wineserver and the display). The last lines are the key=value
+# results. Environment: SOAK_CYCLES (20000), SOAK_TRACE_CYCLES (2000),
+# SOAK_PAGE_EVERY (10: a property sheet on every tenth cycle),
+# MUTATION_INPUTS (10000), MUTATION_SEED (1), MUTATION_WORKERS (2).
+set -eu
+cd "$(dirname "$0")/.."
+./tools/bootstrap.sh --bench
+
+SOAK_CYCLES=${SOAK_CYCLES:-20000}
+SOAK_TRACE_CYCLES=${SOAK_TRACE_CYCLES:-2000}
+SOAK_PAGE_EVERY=${SOAK_PAGE_EVERY:-10}
+MUTATION_INPUTS=${MUTATION_INPUTS:-10000}
+MUTATION_SEED=${MUTATION_SEED:-1}
+MUTATION_WORKERS=${MUTATION_WORKERS:-2}
+
+results=build/bench/results.txt
+mkdir -p build/bench
+: >"$results"
+# Shows a step's output (in file $1) and keeps its key=value lines for the end.
+report() {
+    grep -v '^[a-z_]*=' "$1" || true
+    grep '^[a-z_]*=' "$1" >>"$results" || true
+}
+# Runs a step and reports it.
+step() {
+    "$@" >build/bench/step.txt 2>&1 || { cat build/bench/step.txt; echo "bench: '$*' failed" >&2; exit 1; }
+    report build/bench/step.txt
+}
+
+echo "== build"
+cmake -S tests/bench/native -B build/bench-native -G Ninja -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+cmake --build build/bench-native
+cmake --preset x64 >/dev/null
+cmake --build --preset x64 --target quirebinder qb_propsys_all qb_thumbnail_bench qb_soak qb_mutate
+
+echo "== machine"
+echo "$(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(awk '/MemTotal/ {printf "%.0f GiB", $2 / 1048576}' /proc/meminfo), $(/usr/lib/wine/wine64 --version 2>/dev/null || echo wine)"
+
+echo "== metadata against libmobi (native)"
+step build/bench-native/qb_metadata_bench
+
+# One display and one wineserver for the Windows programs.
+export WINEPREFIX="$(pwd)/build/x64/wineprefix"
+display=:$(( ($$ % 400) + 500 ))
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+cleanup() {
+    WINEPREFIX="$WINEPREFIX" /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
+    [ -z "${soak:-}" ] || kill "$soak" 2>/dev/null || true
+    kill "$xvfb" 2>/dev/null || true
+}
+trap cleanup EXIT INT TERM
+export DISPLAY="$display"
+build/x64/wine-run.sh cmd /c exit 0 >/dev/null 2>&1 </dev/null || true
+
+echo "== thumbnail against the imaging floor (Wine)"
+step build/x64/wine-run.sh build/x64/bin/qb_thumbnail_bench.exe
+
+build/x64/wine-run.sh build/x64/bin/qb_soak.exe "$SOAK_CYCLES" "$SOAK_TRACE_CYCLES" "$SOAK_PAGE_EVERY" \
+    >build/bench/soak.txt 2>&1 </dev/null &
+soak=$!
+
+echo "== mutation run (Wine, while the soak runs)"
+rm -rf build/bench/mutation
+step python3 tools/mutation_run.py --runner build/x64/wine-run.sh --exe build/x64/bin/qb_mutate.exe \
+    --inputs "$MUTATION_INPUTS" --seed "$MUTATION_SEED" --workers "$MUTATION_WORKERS" \
+    --work build/bench/mutation
+
+echo "== soak (Wine)"
+wait "$soak" || { cat build/bench/soak.txt; echo "bench: the soak failed" >&2; exit 1; }
+report build/bench/soak.txt
+
+echo "== results"
+for key in metadata_speedup_vs_libmobi metadata_bytes_read_percent thumbnail_cost_vs_floor \
+           soak_cycles soak_private_kb_delta soak_handles_delta soak_gdi_delta soak_live_objects \
+           soak_can_unload mutation_inputs mutation_crashes mutation_hangs; do
+    line=$(grep "^$key=" "$results" | tail -1)
+    echo "${line:-$key=missing}"
+done
