@@ -7,7 +7,7 @@
 
 using Microsoft::WRL::ComPtr;
 
-HRESULT MobiBook::get_cover_image(IWICBitmapSource** out)
+HRESULT MobiBook::get_cover_image(IWICBitmapSource** out, IWICImagingFactory* callers_factory)
 {
     if (!out)
         return E_POINTER;
@@ -15,9 +15,12 @@ HRESULT MobiBook::get_cover_image(IWICBitmapSource** out)
     if (cover_size == 0)
         return E_FAIL;
 
-    ComPtr<IWICImagingFactory> factory;
-    ENSURE(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                            IID_IWICImagingFactory, reinterpret_cast<void**>(factory.GetAddressOf())));
+    // Making a factory costs as much as decoding a small cover.
+    ComPtr<IWICImagingFactory> factory(callers_factory);
+    if (!factory)
+        ENSURE(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_IWICImagingFactory,
+                                reinterpret_cast<void**>(factory.GetAddressOf())));
     ComPtr<IStream> book_stream;
     RETURN_IF_FAILED(open_stream(&book_stream));
     ComPtr<IWICStream> region;

@@ -29,8 +29,9 @@ public:
     // Copies the embedded source archive into destination.
     HRESULT copy_source(IStream* destination);
 
-    // Decodes the first frame of the cover image record.
-    HRESULT get_cover_image(IWICBitmapSource** out);
+    // Decodes the first frame of the cover image record, with the caller's
+    // imaging factory or, without one, a new one.
+    HRESULT get_cover_image(IWICBitmapSource** out, IWICImagingFactory* factory = nullptr);
 
     HRESULT status;
     std::wstring file_path;

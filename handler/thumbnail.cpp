@@ -65,11 +65,12 @@ HRESULT make_thumbnail(MobiBook& book, const SIZE& box, DWORD flags, HBITMAP* ou
 {
     ENSURE_THAT(box.cx > 0 && box.cy > 0, E_INVALIDARG);
 
-    ComPtr<IWICBitmapSource> source;
-    RETURN_IF_FAILED(book.get_cover_image(&source));
+    // One imaging factory serves the decoding and the scaling.
     ComPtr<IWICImagingFactory> factory;
     ENSURE(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
                             IID_PPV_ARGS(&factory)));
+    ComPtr<IWICBitmapSource> source;
+    RETURN_IF_FAILED(book.get_cover_image(&source, factory.Get()));
     RETURN_IF_FAILED(convert_to_bgr32(factory.Get(), source));
 
     UINT width = 0;

@@ -106,7 +106,7 @@ HRESULT show_cover(Quirebinder& handler, MobiBook* book)
     ENSURE(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
                             IID_PPV_ARGS(&factory)));
     ComPtr<IWICBitmapSource> source;
-    RETURN_IF_FAILED(book->get_cover_image(source.GetAddressOf()));
+    RETURN_IF_FAILED(book->get_cover_image(source.GetAddressOf(), factory.Get()));
 
     WICPixelFormatGUID format = {};
     ENSURE(source->GetPixelFormat(&format));
