@@ -141,16 +141,22 @@ TEST(PageSelection, InvalidAndVanishedFilesShowTheMessageOnly)
     EXPECT_EQ(L"Jane Doe; John Roe", sheet.text(1007));
 }
 
-// A bitmap's pixels as 0x00RRGGBB, top row first.
-std::vector<DWORD> pixels_of(HBITMAP bitmap, SIZE size)
+// A bitmap's size, and its pixels as 0x00RRGGBB, top row first.
+struct Pixels {
+    LONG width, height;
+    std::vector<DWORD> rgb;
+};
+Pixels pixels_of(HBITMAP bitmap)
 {
+    BITMAP shape = {};
+    GetObjectW(bitmap, sizeof(shape), &shape);
+    Pixels pixels = {shape.bmWidth, shape.bmHeight, std::vector<DWORD>(std::size_t(shape.bmWidth) * shape.bmHeight)};
     BITMAPINFO info = {};
-    info.bmiHeader = {sizeof(BITMAPINFOHEADER), size.cx, -size.cy, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-    std::vector<DWORD> pixels(std::size_t(size.cx) * size.cy);
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), pixels.width, -pixels.height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
     const HDC dc = GetDC(nullptr);
-    EXPECT_EQ(size.cy, GetDIBits(dc, bitmap, 0, size.cy, pixels.data(), &info, DIB_RGB_COLORS));
+    EXPECT_EQ(pixels.height, GetDIBits(dc, bitmap, 0, pixels.height, pixels.rgb.data(), &info, DIB_RGB_COLORS));
     ReleaseDC(nullptr, dc);
-    for (DWORD& pixel : pixels)
+    for (DWORD& pixel : pixels.rgb)
         pixel &= 0xFFFFFF;
     return pixels;
 }
@@ -158,11 +164,10 @@ std::vector<DWORD> pixels_of(HBITMAP bitmap, SIZE size)
 TEST(PageCover, FramedCoversFitTheControlAndBooksWithoutOneShowTheTemplate)
 {
     using handler_test::banded_image;
-    using handler_test::book_with_cover;
     ASSERT_TRUE(load_imaging_component());  // to encode the test covers
     const std::wstring folder = scratch_folder();
     const auto book = [&](const Bytes& cover, const wchar_t* name) {
-        write_file(folder + name, book_with_cover(cover));
+        write_file(folder + name, handler_test::book_with_cover(cover));
         return folder + name;
     };
     const handler_test::Bgr red = {0, 0, 255}, blue = {255, 0, 0};
@@ -182,32 +187,29 @@ TEST(PageCover, FramedCoversFitTheControlAndBooksWithoutOneShowTheTemplate)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Sheet sheet({book_path(L"no-cover.mobi"), c.path});
-        const HBITMAP template_picture = sheet.picture();
-        ASSERT_TRUE(template_picture);
-        const SIZE size = sheet.picture_size();
-        ASSERT_EQ(48, size.cx);
-        ASSERT_EQ(64, size.cy);
-        const std::vector<DWORD> card = pixels_of(template_picture, size);
-        EXPECT_EQ(0x000000u, card[0]);                // the card's frame
-        EXPECT_EQ(0xFFFFFFu, card[10 * size.cx + 24]);  // the white card
+        const HBITMAP card = sheet.picture();
+        const Pixels template_picture = pixels_of(card);
+        ASSERT_EQ(48, template_picture.width);
+        ASSERT_EQ(64, template_picture.height);
+        EXPECT_EQ(0x000000u, template_picture.rgb[0]);            // the card's frame
+        EXPECT_EQ(0xFFFFFFu, template_picture.rgb[10 * 48 + 24]);  // the white card
         SetWindowPos(sheet.control(1020), nullptr, 0, 0, 120, 160, SWP_NOMOVE | SWP_NOZORDER);
 
         sheet.step(Sheet::Down);
         EXPECT_NE(L"no-cover.mobi", sheet.text(1000));
         if (c.width == 0) {
-            EXPECT_EQ(template_picture, sheet.picture());
+            EXPECT_EQ(card, sheet.picture());
         } else {
-            ASSERT_NE(template_picture, sheet.picture());
-            const SIZE framed = sheet.picture_size();
-            ASSERT_EQ(c.width, framed.cx);
-            ASSERT_EQ(c.height, framed.cy);
-            const std::vector<DWORD> pixels = pixels_of(sheet.picture(), framed);
-            EXPECT_EQ(0x000000u, pixels[0]);
-            EXPECT_EQ(0x000000u, pixels.back());
-            EXPECT_NE(0x000000u, pixels[c.height / 4 * c.width + c.width / 2]);
+            ASSERT_NE(card, sheet.picture());
+            const Pixels framed = pixels_of(sheet.picture());
+            ASSERT_EQ(c.width, framed.width);
+            ASSERT_EQ(c.height, framed.height);
+            EXPECT_EQ(0x000000u, framed.rgb[0]);
+            EXPECT_EQ(0x000000u, framed.rgb.back());
+            EXPECT_NE(0x000000u, framed.rgb[c.height / 4 * c.width + c.width / 2]);
         }
         sheet.step(Sheet::Up);
-        EXPECT_EQ(template_picture, sheet.picture());
+        EXPECT_EQ(card, sheet.picture());
     }
 }
 
@@ -244,21 +246,21 @@ std::size_t screenshot(const Sheet& sheet, const wchar_t* name)
         pump(), Sleep(20);
     RECT rect = {};
     GetWindowRect(sheet.sheet, &rect);
-    const SIZE size = {rect.right - rect.left, rect.bottom - rect.top};
+    const int width = rect.right - rect.left, height = rect.bottom - rect.top;
     const HDC screen = GetDC(nullptr), memory = CreateCompatibleDC(screen);
-    const HBITMAP capture = CreateCompatibleBitmap(screen, size.cx, size.cy);
+    const HBITMAP capture = CreateCompatibleBitmap(screen, width, height);
     const HGDIOBJ old = SelectObject(memory, capture);
-    EXPECT_TRUE(BitBlt(memory, 0, 0, size.cx, size.cy, screen, rect.left, rect.top, SRCCOPY));
+    EXPECT_TRUE(BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY));
     SelectObject(memory, old);
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
-    std::vector<DWORD> pixels = pixels_of(capture, size);
+    std::vector<DWORD> pixels = pixels_of(capture).rgb;
     DeleteObject(capture);
     for (DWORD& pixel : pixels)
         pixel |= 0xFF000000u;
     const auto* bytes = reinterpret_cast<const BYTE*>(pixels.data());
     const Bytes png = handler_test::encoded_image(
-        GUID_ContainerFormatPng, size.cx, size.cy, GUID_WICPixelFormat32bppBGRA, size.cx * 4,
+        GUID_ContainerFormatPng, width, height, GUID_WICPixelFormat32bppBGRA, width * 4,
         std::vector<BYTE>(bytes, bytes + pixels.size() * 4));
     EXPECT_FALSE(png.empty());
     const std::wstring folder = windows_path(QB_BINARY_DIR) + L"\\screenshots";

@@ -7,8 +7,6 @@
 
 #include <windows.h>
 #include <commctrl.h>
-#include <prsht.h>
-#include <shobjidl.h>
 
 #include <gtest/gtest.h>
 
@@ -27,18 +25,17 @@ using handler_test::other_references;
 
 // Collects the pages AddPages offers; accepts them or refuses as told.
 struct PageSink {
-    std::vector<HPROPSHEETPAGE> pages;
     BOOL answer = TRUE;
-    static BOOL CALLBACK add(HPROPSHEETPAGE page, LPARAM self)
-    {
-        auto* sink = reinterpret_cast<PageSink*>(self);
-        if (sink->answer)
-            sink->pages.push_back(page);
-        return sink->answer;
-    }
+    std::vector<HPROPSHEETPAGE> pages;
     HRESULT offer(IShellPropSheetExt* handler)
     {
-        return handler->AddPages(add, reinterpret_cast<LPARAM>(this));
+        const auto add = [](HPROPSHEETPAGE page, LPARAM self) {
+            auto* sink = reinterpret_cast<PageSink*>(self);
+            if (sink->answer)
+                sink->pages.push_back(page);
+            return sink->answer;
+        };
+        return handler->AddPages(add, LPARAM(this));
     }
 };
 
@@ -47,10 +44,8 @@ inline void pump()
 {
     MSG message;
     for (int round = 0; round < 3; ++round, Sleep(1))
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            TranslateMessage(&message), DispatchMessageW(&message);
 }
 
 inline std::wstring text_of(HWND window)
@@ -135,13 +130,9 @@ public:
         header.nPages = 1;
         header.phpage = sink.pages.data();
         sheet = reinterpret_cast<HWND>(PropertySheetW(&header));
-        if (!sheet) {
-            ADD_FAILURE() << "PropertySheetW failed";
-            return;
-        }
         SetWindowPos(sheet, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE);
         page = PropSheet_GetCurrentPageHwnd(sheet);
-        EXPECT_TRUE(page);
+        EXPECT_TRUE(page) << "no sheet";
         pump();
     }
     ~Sheet() { close(); }
@@ -164,12 +155,6 @@ public:
     HBITMAP picture() const
     {
         return reinterpret_cast<HBITMAP>(SendMessageW(control(1020), STM_GETIMAGE, IMAGE_BITMAP, 0));
-    }
-    SIZE picture_size() const
-    {
-        BITMAP bitmap = {};
-        GetObjectW(picture(), sizeof(bitmap), &bitmap);
-        return {bitmap.bmWidth, bitmap.bmHeight};
     }
 
     // A click on the up-down control's upper or lower arrow, or the arrow
