@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "book/mobi_book.h"
@@ -119,10 +120,11 @@ struct Bgr {
     BYTE red;
 };
 
-// An image whose top half is top and bottom half bottom, encoded by WIC in
-// the given container format.
-inline mobi_test::Bytes banded_image(REFGUID container, UINT width, UINT height, Bgr top,
-                                     Bgr bottom)
+// Pixels (rows of stride bytes in format) encoded by WIC in the given
+// container format; empty when WIC cannot.
+inline mobi_test::Bytes encoded_image(REFGUID container, UINT width, UINT height,
+                                      WICPixelFormatGUID format, UINT stride,
+                                      std::vector<BYTE> pixels)
 {
     mobi_test::Bytes bytes;
     ComPtr<IWICImagingFactory> factory;
@@ -134,20 +136,13 @@ inline mobi_test::Bytes banded_image(REFGUID container, UINT width, UINT height,
     ComPtr<IWICBitmapEncoder> encoder;
     ComPtr<IWICBitmapFrameEncode> frame;
     ComPtr<IPropertyBag2> options;
-    std::vector<BYTE> pixels;
-    for (UINT y = 0; y < height; ++y) {
-        const Bgr colour = y < height / 2 ? top : bottom;
-        for (UINT x = 0; x < width; ++x)
-            pixels.insert(pixels.end(), {colour.blue, colour.green, colour.red});
-    }
-    WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
+    const WICPixelFormatGUID wanted = format;
     if (!stream || FAILED(factory->CreateEncoder(container, nullptr, &encoder)) ||
         FAILED(encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache)) ||
         FAILED(encoder->CreateNewFrame(&frame, &options)) ||
         FAILED(frame->Initialize(options.Get())) || FAILED(frame->SetSize(width, height)) ||
-        FAILED(frame->SetPixelFormat(&format)) ||
-        !IsEqualGUID(format, GUID_WICPixelFormat24bppBGR) ||
-        FAILED(frame->WritePixels(height, width * 3, static_cast<UINT>(pixels.size()),
+        FAILED(frame->SetPixelFormat(&format)) || !IsEqualGUID(format, wanted) ||
+        FAILED(frame->WritePixels(height, stride, static_cast<UINT>(pixels.size()),
                                   pixels.data())) ||
         FAILED(frame->Commit()) || FAILED(encoder->Commit()))
         return bytes;
@@ -162,6 +157,21 @@ inline mobi_test::Bytes banded_image(REFGUID container, UINT width, UINT height,
         read != bytes.size())
         bytes.clear();
     return bytes;
+}
+
+// An image whose top half is top and bottom half bottom, encoded by WIC in
+// the given container format.
+inline mobi_test::Bytes banded_image(REFGUID container, UINT width, UINT height, Bgr top,
+                                     Bgr bottom)
+{
+    std::vector<BYTE> pixels;
+    for (UINT y = 0; y < height; ++y) {
+        const Bgr colour = y < height / 2 ? top : bottom;
+        for (UINT x = 0; x < width; ++x)
+            pixels.insert(pixels.end(), {colour.blue, colour.green, colour.red});
+    }
+    return encoded_image(container, width, height, GUID_WICPixelFormat24bppBGR, width * 3,
+                         std::move(pixels));
 }
 
 // A valid book whose cover (EXTH 201, first image record) is image.

@@ -1,11 +1,6 @@
 // Dialog 102 in English, Japanese and Chinese: a Japanese or Chinese user
 // interface language gets a page with its own texts and font and the same
 // controls, in the same order, with the same styles.
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
 #include "tests/propertypage/sheet_host.h"
 
 using namespace page_test;
@@ -48,10 +43,9 @@ TEST(PageTemplates, TheUserInterfaceLanguageChoosesThePage)
         Sheet sheet({book_path(L"palmdoc.pdb")});
         for (std::size_t k = 0; k < std::size(TEXT_IDS); ++k)
             EXPECT_EQ(language.texts[k], sheet.text(TEXT_IDS[k])) << TEXT_IDS[k];
-        // Every control's id, class and style, in tab order.
+        // Every control's id, class and style, in tab order, as in English.
         std::wstring controls;
-        for (HWND child = GetWindow(sheet.page, GW_CHILD); child;
-             child = GetWindow(child, GW_HWNDNEXT)) {
+        for (HWND child = GetWindow(sheet.page, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
             wchar_t name[32] = {};
             GetClassNameW(child, name, 32);
             controls += std::to_wstring(GetDlgCtrlID(child)) + L" " + name + L" " +
@@ -64,9 +58,10 @@ TEST(PageTemplates, TheUserInterfaceLanguageChoosesThePage)
         LOGFONTW font = {};
         const auto handle = reinterpret_cast<HFONT>(SendMessageW(sheet.page, WM_GETFONT, 0, 0));
         ASSERT_TRUE(GetObjectW(handle, sizeof(font), &font));
-        std::printf("language %04x: font \"%ls\", height %ld\n", language.id, font.lfFaceName,
-                    font.lfHeight);
         EXPECT_EQ(std::wstring(language.font), font.lfFaceName);
+        const HDC screen = GetDC(nullptr);
+        EXPECT_EQ(-MulDiv(language.points, GetDeviceCaps(screen, LOGPIXELSY), 72), font.lfHeight);
+        ReleaseDC(nullptr, screen);
     }
     SetThreadUILanguage(before);
     SetThreadLocale(locale);
