@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdint>
 
+#include "book/imaging.h"
 #include "book/mobi_book.h"
 #include "handler/thumbnail_fit.h"
 #include "server/com_boundary.h"
@@ -17,23 +18,6 @@
 using Microsoft::WRL::ComPtr;
 
 namespace {
-
-// Puts a converter to 32-bit BGR in front of source unless it already
-// delivers that format.
-HRESULT convert_to_bgr32(IWICImagingFactory* factory, ComPtr<IWICBitmapSource>& source)
-{
-    WICPixelFormatGUID format;
-    ENSURE(source->GetPixelFormat(&format));
-    if (IsEqualGUID(format, GUID_WICPixelFormat32bppBGR))
-        return S_OK;
-    ComPtr<IWICFormatConverter> converter;
-    ENSURE(factory->CreateFormatConverter(&converter));
-    ENSURE(converter->Initialize(source.Get(), GUID_WICPixelFormat32bppBGR,
-                                 WICBitmapDitherTypeNone, nullptr, 0.0,
-                                 WICBitmapPaletteTypeCustom));
-    source = converter;
-    return S_OK;
-}
 
 // Owns a GDI bitmap until it is handed on.
 class BitmapHolder {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "book/imaging.h"
 #include "book/mobi_book.h"
 #include "handler/quirebinder.h"
 #include "propertypage/module_context.h"
@@ -108,16 +109,7 @@ HRESULT show_cover(Quirebinder& handler, MobiBook* book)
     ComPtr<IWICBitmapSource> source;
     RETURN_IF_FAILED(book->get_cover_image(source.GetAddressOf(), factory.Get()));
 
-    WICPixelFormatGUID format = {};
-    ENSURE(source->GetPixelFormat(&format));
-    if (!IsEqualGUID(format, GUID_WICPixelFormat32bppBGR)) {
-        ComPtr<IWICFormatConverter> converter;
-        ENSURE(factory->CreateFormatConverter(&converter));
-        ENSURE(converter->Initialize(source.Get(), GUID_WICPixelFormat32bppBGR,
-                                     WICBitmapDitherTypeNone, nullptr, 0.0,
-                                     WICBitmapPaletteTypeCustom));
-        source = converter;
-    }
+    RETURN_IF_FAILED(convert_to_bgr32(factory.Get(), source));
 
     UINT width = 0, height = 0;
     ENSURE(source->GetSize(&width, &height));

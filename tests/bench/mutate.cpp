@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "book/mobi_book.h"
+#include "tests/bench/bench_support.h"
 #include "tests/bench/cycles.h"
 #include "tests/bench/mutations.h"
 #include "tests/support/module_under_test.h"
@@ -70,21 +71,7 @@ void on_abort(int)
     TerminateProcess(GetCurrentProcess(), 3);
 }
 
-Bytes read_file(const std::wstring& path)
-{
-    Bytes bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return bytes;
-    LARGE_INTEGER size = {};
-    GetFileSizeEx(file, &size);
-    bytes.resize(std::size_t(size.QuadPart));
-    DWORD read = 0;
-    if (!ReadFile(file, bytes.data(), DWORD(bytes.size()), &read, nullptr) || read != bytes.size())
-        bytes.clear();
-    CloseHandle(file);
-    return bytes;
-}
+using bench::read_file;
 
 bool write_file(const std::wstring& path, const Bytes& bytes)
 {

@@ -6,6 +6,7 @@
 
 #include "book/big_endian.h"
 #include "book/container.h"
+#include "tests/bench/bench_support.h"
 
 namespace {
 
@@ -35,29 +36,8 @@ private:
     std::uint64_t state_;
 };
 
-class MemoryReader final : public ByteReader {
-public:
-    explicit MemoryReader(const Bytes& bytes) : bytes_(bytes) {}
-    book_status size(std::uint64_t& bytes) override { bytes = bytes_.size(); return BOOK_OK; }
-    book_status seek(std::uint32_t offset) override { position_ = offset; return BOOK_OK; }
-    book_status read(std::uint8_t* buffer, std::uint32_t count) override
-    {
-        if (position_ > bytes_.size() || count > bytes_.size() - position_)
-            return BOOK_E_FAIL;
-        std::memcpy(buffer, bytes_.data() + position_, count);
-        position_ += count;
-        return BOOK_OK;
-    }
-
-private:
-    const Bytes& bytes_;
-    std::size_t position_ = 0;
-};
-
-struct Quiet final : AnalysisObserver {
-    void not_a_mobi(int, const char*) override {}
-    void step_failed(const char*, int, book_status) override {}
-};
+using bench::MemoryReader;
+using bench::Quiet;
 
 // Where things are in the book being mutated. Read afresh before each
 // mutation from the current bytes, every read bounded by their size.

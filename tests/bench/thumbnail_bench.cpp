@@ -31,53 +31,18 @@
 #include <vector>
 
 #include "book/container.h"
+#include "tests/bench/bench_support.h"
 #include "handler/thumbnail_fit.h"
 #include "tests/support/module_under_test.h"
 #include "tests/support/propsys_stand_in.h"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using bench::Bytes;
 
-class MemoryReader final : public ByteReader {
-public:
-    explicit MemoryReader(const Bytes& bytes) : bytes_(bytes) {}
-    book_status size(std::uint64_t& bytes) override { bytes = bytes_.size(); return BOOK_OK; }
-    book_status seek(std::uint32_t offset) override { position_ = offset; return BOOK_OK; }
-    book_status read(std::uint8_t* buffer, std::uint32_t count) override
-    {
-        if (position_ > bytes_.size() || count > bytes_.size() - position_)
-            return BOOK_E_FAIL;
-        std::copy_n(bytes_.data() + position_, count, buffer);
-        position_ += count;
-        return BOOK_OK;
-    }
-
-private:
-    const Bytes& bytes_;
-    std::size_t position_ = 0;
-};
-
-struct Quiet final : AnalysisObserver {
-    void not_a_mobi(int, const char*) override {}
-    void step_failed(const char*, int, book_status) override {}
-};
-
-Bytes read_file(const std::wstring& path)
-{
-    Bytes bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return bytes;
-    LARGE_INTEGER size = {};
-    GetFileSizeEx(file, &size);
-    bytes.resize(std::size_t(size.QuadPart));
-    DWORD read = 0;
-    if (!ReadFile(file, bytes.data(), DWORD(bytes.size()), &read, nullptr) || read != bytes.size())
-        bytes.clear();
-    CloseHandle(file);
-    return bytes;
-}
+using bench::MemoryReader;
+using bench::Quiet;
+using bench::read_file;
 
 double now_seconds()
 {
