@@ -12,7 +12,7 @@
 #include "book/imaging.h"
 #include "book/mobi_book.h"
 #include "handler/quirebinder.h"
-#include "propertypage/module_context.h"
+#include "server/module_context.h"
 #include "propertypage/save_source.h"
 #include "resources/resource.h"
 #include "server/log.h"

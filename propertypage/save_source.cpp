@@ -9,7 +9,7 @@
 
 #include "book/mobi_book.h"
 #include "handler/quirebinder.h"
-#include "propertypage/module_context.h"
+#include "server/module_context.h"
 #include "server/com_boundary.h"
 #include "server/last_error.h"
 #include "server/log.h"

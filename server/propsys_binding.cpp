@@ -4,6 +4,7 @@
 
 #include "server/log.h"
 #include "server/module.h"
+#include "server/module_context.h"
 
 // Not declared by every SDK's headers; this is the library's own signature.
 extern "C" HRESULT STDAPICALLTYPE InitPropVariantFromStringVector(PCWSTR* strings, ULONG count,
@@ -29,24 +30,9 @@ constexpr char PROPSYS_DLL[] = "propsys.dll";
 // missing library.
 HMODULE load_under_module_context()
 {
-    ACTCTXW context = {};
-    context.cbSize = sizeof(context);
-    context.dwFlags = ACTCTX_FLAG_HMODULE_VALID | ACTCTX_FLAG_RESOURCE_NAME_VALID;
-    context.hModule = g_module.instance;
-    context.lpResourceName = MAKEINTRESOURCEW(2);
-    const HANDLE handle = CreateActCtxW(&context);
-    if (handle == INVALID_HANDLE_VALUE)
-        return nullptr;
-    HMODULE library = nullptr;
-    ULONG_PTR cookie = 0;
-    if (ActivateActCtx(handle, &cookie)) {
-        library = LoadLibraryA(PROPSYS_DLL);
-        const DWORD error = GetLastError();
-        DeactivateActCtx(0, cookie);
-        SetLastError(error);
-    }
-    ReleaseActCtx(handle);
-    return library;
+    const ModuleContext context;
+    const ContextActivation activation(context);
+    return activation.active() ? LoadLibraryA(PROPSYS_DLL) : nullptr;
 }
 
 template <class Function>

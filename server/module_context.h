@@ -1,5 +1,6 @@
 // The activation context of the module's own manifest (resource 2, common
-// controls version 6), for the page and the Save As dialog.
+// controls version 6), under which the module loads the property-system
+// library and makes its page and the Save As dialog.
 #pragma once
 
 #include <windows.h>
@@ -31,6 +32,8 @@ public:
     ~ContextActivation();
     ContextActivation(const ContextActivation&) = delete;
     ContextActivation& operator=(const ContextActivation&) = delete;
+
+    bool active() const { return active_; }
 
 private:
     ULONG_PTR cookie_;

@@ -1,4 +1,4 @@
-#include "propertypage/module_context.h"
+#include "server/module_context.h"
 
 #include "server/module.h"
 
