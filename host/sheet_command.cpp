@@ -70,8 +70,8 @@ std::wstring folder_of(const std::wstring& full_path)
     return full_path.substr(0, full_path.find_last_of(L'\\'));
 }
 
-// Invokes the "properties" verb of the files' context menu, as Explorer's
-// menu does. The files share one folder, as a selection does.
+}  // namespace
+
 HRESULT show_properties(const std::vector<std::wstring>& paths)
 {
     std::vector<IdList> lists(paths.size());
@@ -108,8 +108,6 @@ HRESULT show_properties(const std::vector<std::wstring>& paths)
     DestroyMenu(popup);
     return hr;
 }
-
-}  // namespace
 
 ExitCode run_sheet(const Arguments& args)
 {

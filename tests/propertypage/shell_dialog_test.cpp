@@ -6,6 +6,7 @@
 #include <atomic>
 #include <thread>
 
+#include "host/commands.h"
 #include "host/registration.h"
 #include "tests/propertypage/sheet_host.h"
 
@@ -29,28 +30,6 @@ struct Registration {
     std::vector<KeptSlot> kept;
 };
 
-// Carries out the "properties" command of the file's context menu, as a
-// right click gives it (Wine's ShellExecuteExW knows no "properties" verb).
-HRESULT invoke_properties(const std::wstring& path)
-{
-    PIDLIST_ABSOLUTE item = nullptr;
-    ComPtr<IShellFolder> folder;
-    PCUITEMID_CHILD child = nullptr;
-    ComPtr<IContextMenu> menu;
-    HRESULT result = SHParseDisplayName(path.c_str(), nullptr, &item, 0, nullptr);
-    if (SUCCEEDED(result) && SUCCEEDED(result = SHBindToParent(item, IID_PPV_ARGS(&folder), &child)) &&
-        SUCCEEDED(result = folder->GetUIObjectOf(nullptr, 1, &child, IID_IContextMenu, nullptr,
-                                                 reinterpret_cast<void**>(menu.GetAddressOf())))) {
-        CMINVOKECOMMANDINFO command = {};
-        command.cbSize = sizeof(command);
-        command.lpVerb = "properties";
-        command.nShow = SW_SHOWNORMAL;
-        result = menu->InvokeCommand(&command);
-    }
-    CoTaskMemFree(item);
-    return result;
-}
-
 TEST(ShellPropertiesDialog, ShowsTheMobiTabWithTheBooksTitle)
 {
     const std::wstring book = scratch_folder() + L"\\cafe-noir.mobi";
@@ -65,7 +44,7 @@ TEST(ShellPropertiesDialog, ShowsTheMobiTabWithTheBooksTitle)
     std::thread shell([&] {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         shell_thread = GetCurrentThreadId();
-        invoked = invoke_properties(book);
+        invoked = show_properties({book});  // Wine's ShellExecuteExW knows no "properties" verb
         while (!stop)
             pump();
         CoUninitialize();
