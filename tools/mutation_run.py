@@ -40,7 +40,7 @@ def run_range(args, begin, end, folder, outcome, lock):
             next_input = first + count
             at_start = 0
             continue
-        index, kind, mutation = stop
+        index, kind, mutation, where = stop
         at_start = at_start + 1 if index == first else 0
         if at_start > 5:
             raise SystemExit("mutation: the program fails on every start; is the build complete?")
@@ -50,13 +50,15 @@ def run_range(args, begin, end, folder, outcome, lock):
         subprocess.run([args.runner, args.exe, str(args.seed), "--write", str(index), windows_path(saved)],
                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         with lock:
-            outcome["faults"].append((kind, index, mutation, saved))
+            outcome["faults"].append((kind, index, mutation, where, saved))
         next_input = index + 1
 
 
 def run_batch(args, first, count, folder):
     """Runs inputs first .. first + count - 1 in one process; returns the
-    parsed lines and (index, 'crash' | 'hang') for an input that did not end."""
+    parsed lines and (index, 'crash' | 'hang', mutation, where) for an input
+    that did not end, where is the exception code and the library that
+    faulted, when the program could write them."""
     progress = os.path.join(folder, "progress-%d.txt" % first)
     if os.path.exists(progress):
         os.remove(progress)
@@ -82,12 +84,15 @@ def run_batch(args, first, count, folder):
     begun = {int(l[1]): l[2] if len(l) > 2 else "" for l in lines if l[0] == "begin"}
     ended = {int(l[1]) for l in lines if l[0] == "end"}
     unfinished = sorted(set(begun) - ended)
+    # "crash N CODE LIBRARY", written by the program's own crash handler.
+    where = {int(l[1]): " ".join(l[2:4]) for l in lines if l[0] == "crash" and len(l) >= 4}
     stop = None
     if unfinished:
-        stop = (unfinished[0], "hang" if hung else "crash", begun[unfinished[0]])
+        index = unfinished[0]
+        stop = (index, "hang" if hung else "crash", begun[index], where.get(index, ""))
     elif len(ended) < count and not hung:
         # Ended before its first input or between inputs: count the next one.
-        stop = (first + len(ended), "crash", "")
+        stop = (first + len(ended), "crash", "", "")
     ends = {int(l[1]): l for l in lines if l[0] == "end"}  # once each, whatever ran twice
     return list(ends.values()), stop
 
@@ -141,8 +146,9 @@ def main():
              results["rejected"], results["failed"]))
     print("mutation page cycles: " + ", ".join("%s %d" % kv for kv in sorted(pages.items())))
     print("mutation broken promises: " + (", ".join("%s %d" % kv for kv in sorted(broken.items())) or "none"))
-    for kind, index, mutation, saved in faults:
-        print("mutation %s on input %d (%s), kept as %s" % (kind, index, mutation, saved))
+    for kind, index, mutation, where, saved in faults:
+        print("mutation %s on input %d (%s)%s, kept as %s"
+              % (kind, index, mutation, " at " + where if where else "", saved))
     print("mutation_inputs=%d" % total)
     print("mutation_crashes=%d" % crashes)
     print("mutation_hangs=%d" % hangs)

@@ -12,9 +12,9 @@
 // "end INDEX RESULT ANALYSIS_STATUS NOTES" after it, where RESULT is
 // accepted, rejected or failed by the analysis (S_OK, S_FALSE, an error)
 // and NOTES names every broken promise ("-" when none). A crash writes
-// "crash INDEX CODE" when it can and ends the process; an input with a
-// "begin" and no "end" crashed or hung, and tools/mutation_run.py, which
-// runs the batches, goes on after it. The second form writes one input.
+// "crash INDEX CODE LIBRARY" (LIBRARY: the one whose code faulted) when it
+// can and ends the process; an input with a "begin" and no "end" crashed or
+// hung, and tools/mutation_run.py, which runs the batches, goes on after it. The second form writes one input.
 // QB_MUTATE_FAULT=crash:N or hang:N in the environment makes input N crash
 // or hang on purpose, to check the harness itself.
 #include <windows.h>
@@ -51,16 +51,30 @@ void progress(const std::string& line)
     WriteFile(g_progress, text.data(), DWORD(text.size()), &written, nullptr);
 }
 
-void record_crash(unsigned long code)
+// where: the library whose code faulted, to tell the module's faults from
+// the platform's.
+void record_crash(unsigned long code, const void* where = nullptr)
 {
-    char line[64];
-    std::snprintf(line, sizeof line, "crash %lld 0x%08lX", static_cast<long long>(g_current), code);
+    char name[MAX_PATH] = "?";
+    HMODULE module = nullptr;
+    if (where && GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                    static_cast<const char*>(where), &module)) {
+        char path[MAX_PATH];
+        const DWORD length = GetModuleFileNameA(module, path, MAX_PATH);
+        if (length > 0 && length < MAX_PATH) {
+            const char* base = std::strrchr(path, '\\');
+            std::snprintf(name, sizeof name, "%s", base ? base + 1 : path);
+        }
+    }
+    char line[MAX_PATH + 64];
+    std::snprintf(line, sizeof line, "crash %lld 0x%08lX %s", static_cast<long long>(g_current), code, name);
     progress(line);
 }
 
 LONG WINAPI on_unhandled(EXCEPTION_POINTERS* info)
 {
-    record_crash(info && info->ExceptionRecord ? info->ExceptionRecord->ExceptionCode : 0);
+    const EXCEPTION_RECORD* record = info ? info->ExceptionRecord : nullptr;
+    record_crash(record ? record->ExceptionCode : 0, record ? record->ExceptionAddress : nullptr);
     TerminateProcess(GetCurrentProcess(), 3);
     return EXCEPTION_EXECUTE_HANDLER;
 }
