@@ -84,7 +84,7 @@ def run_batch(args, first, count, folder):
     begun = {int(l[1]): l[2] if len(l) > 2 else "" for l in lines if l[0] == "begin"}
     ended = {int(l[1]) for l in lines if l[0] == "end"}
     unfinished = sorted(set(begun) - ended)
-    # "crash N CODE LIBRARY", written by the program's own crash handler.
+    # "crash N CODE LIBRARY+OFFSET", written by the program's own crash handler.
     where = {int(l[1]): " ".join(l[2:4]) for l in lines if l[0] == "crash" and len(l) >= 4}
     stop = None
     if unfinished:

@@ -12,7 +12,7 @@
 // "end INDEX RESULT ANALYSIS_STATUS NOTES" after it, where RESULT is
 // accepted, rejected or failed by the analysis (S_OK, S_FALSE, an error)
 // and NOTES names every broken promise ("-" when none). A crash writes
-// "crash INDEX CODE LIBRARY" (LIBRARY: the one whose code faulted) when it
+// "crash INDEX CODE LIBRARY+OFFSET" (where the faulting code lies) when it
 // can and ends the process; an input with a "begin" and no "end" crashed or
 // hung, and tools/mutation_run.py, which runs the batches, goes on after it. The second form writes one input.
 // QB_MUTATE_FAULT=crash:N or hang:N in the environment makes input N crash
@@ -63,7 +63,9 @@ void record_crash(unsigned long code, const void* where = nullptr)
         const DWORD length = GetModuleFileNameA(module, path, MAX_PATH);
         if (length > 0 && length < MAX_PATH) {
             const char* base = std::strrchr(path, '\\');
-            std::snprintf(name, sizeof name, "%s", base ? base + 1 : path);
+            std::snprintf(name, sizeof name, "%s+0x%llX", base ? base + 1 : path,
+                          static_cast<unsigned long long>(static_cast<const char*>(where) -
+                                                          reinterpret_cast<const char*>(module)));
         }
     }
     char line[MAX_PATH + 64];
