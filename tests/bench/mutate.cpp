@@ -14,7 +14,8 @@
 // and NOTES names every broken promise ("-" when none). A crash writes
 // "crash INDEX CODE LIBRARY+OFFSET" (where the faulting code lies) when it
 // can and ends the process; an input with a "begin" and no "end" crashed or
-// hung, and tools/mutation_run.py, which runs the batches, goes on after it. The second form writes one input.
+// hung, and tools/mutation_run.py, which runs the batches, goes on after it.
+// The second form writes one input.
 // QB_MUTATE_FAULT=crash:N or hang:N in the environment makes input N crash
 // or hang on purpose, to check the harness itself.
 #include <windows.h>
@@ -51,8 +52,8 @@ void progress(const std::string& line)
     WriteFile(g_progress, text.data(), DWORD(text.size()), &written, nullptr);
 }
 
-// where: the library whose code faulted, to tell the module's faults from
-// the platform's.
+// where: the faulting address, named by its library and the offset into it,
+// to tell the module's faults from the platform's.
 void record_crash(unsigned long code, const void* where = nullptr)
 {
     char name[MAX_PATH] = "?";
