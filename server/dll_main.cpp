@@ -6,6 +6,21 @@
 #include "server/class_factory.h"
 #include "server/module.h"
 
+namespace {
+
+// The classes the module serves, each with the factory that makes it. A new
+// factory is made on every request.
+struct ClassObject {
+    const CLSID* clsid;
+    HRESULT (*create_factory)(REFIID riid, void** ppv);
+};
+
+const ClassObject CLASS_OBJECTS[] = {
+    {&CLSID_Quirebinder, create_and_query<CClassFactory<Quirebinder>>},
+};
+
+}  // namespace
+
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 {
     switch (reason) {
@@ -31,8 +46,12 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv)
     if (!g_module.initialized)
         initialize_module();
     HRESULT hr = CLASS_E_CLASSNOTAVAILABLE;
-    if (IsEqualCLSID(rclsid, CLSID_Quirebinder))
-        hr = create_and_query<CClassFactory<Quirebinder>>(riid, ppv);
+    for (const ClassObject& entry : CLASS_OBJECTS) {
+        if (IsEqualCLSID(rclsid, *entry.clsid)) {
+            hr = entry.create_factory(riid, ppv);
+            break;
+        }
+    }
     LeaveCriticalSection(&g_module.lock);
     return hr;
 }
