@@ -1,6 +1,7 @@
 #include "host/book_check.h"
 
 #include "host/console.h"
+#include "server/file_identity.h"
 #include "server/last_error.h"
 
 std::wstring full_path(const std::wstring& path)
@@ -48,8 +49,7 @@ ExitCode open_book(const std::wstring& path, BookPtr* book)
 
 ExitCode check_output(const std::wstring& output, const std::wstring& book_path)
 {
-    if (CompareStringOrdinal(full_path(output).c_str(), -1, full_path(book_path).c_str(), -1,
-                             TRUE) == CSTR_EQUAL) {
+    if (same_file(output.c_str(), book_path.c_str())) {
         print_error(L"the output would replace the book itself: " + output);
         return EXIT_USAGE;
     }

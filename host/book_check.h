@@ -22,5 +22,7 @@ ExitCode open_book(const std::wstring& path, BookPtr* book);
 std::wstring full_path(const std::wstring& path);
 
 // Refuses (EXIT_USAGE, with a message) an output path that names the book
-// itself: the host never writes to a book.
+// itself under any name (same_file: a hard link, a "\\?\" path, a short
+// name): the host never writes to a book. Every command that writes a file
+// checks its output with this before anything else.
 ExitCode check_output(const std::wstring& output, const std::wstring& book_path);

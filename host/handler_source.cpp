@@ -4,6 +4,7 @@
 #include <propsys.h>
 #include <wrl/client.h>
 
+#include "host/book_check.h"
 #include "host/console.h"
 #include "server/last_error.h"
 #include "server/module.h"
@@ -24,16 +25,19 @@ ExitCode create_handler(const std::wstring& module, REFIID riid, void** object)
         return EXIT_OK;
     }
 
-    const HMODULE library = LoadLibraryExW(module.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    // The altered search order is defined for a full path only: a relative
+    // one is made full here, against the current folder, as a user means it.
+    const std::wstring path = full_path(module);
+    const HMODULE library = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (!library) {
-        print_error(L"cannot load module " + module + L": " + describe(last_error_or(E_FAIL)));
+        print_error(L"cannot load module " + path + L": " + describe(last_error_or(E_FAIL)));
         return EXIT_NO_MODULE;
     }
     using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
     const auto get_class_object = reinterpret_cast<GetClassObject>(
         reinterpret_cast<void*>(GetProcAddress(library, "DllGetClassObject")));
     if (!get_class_object) {
-        print_error(L"not a COM module (no DllGetClassObject): " + module);
+        print_error(L"not a COM module (no DllGetClassObject): " + path);
         return EXIT_NO_MODULE;
     }
     ComPtr<IClassFactory> factory;
@@ -41,7 +45,7 @@ ExitCode create_handler(const std::wstring& module, REFIID riid, void** object)
     if (SUCCEEDED(hr))
         hr = factory->CreateInstance(nullptr, riid, object);
     if (FAILED(hr)) {
-        print_error(L"module " + module + L" does not serve the class: " + describe(hr));
+        print_error(L"module " + path + L" does not serve the class: " + describe(hr));
         return EXIT_NO_MODULE;
     }
     return EXIT_OK;

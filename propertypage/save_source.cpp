@@ -11,6 +11,7 @@
 #include "handler/quirebinder.h"
 #include "server/module_context.h"
 #include "server/com_boundary.h"
+#include "server/file_identity.h"
 #include "server/last_error.h"
 #include "server/log.h"
 
@@ -23,26 +24,30 @@ const HRESULT CANCELLED = HRESULT_FROM_WIN32(ERROR_CANCELLED);
 // Attempts at a free name for the new file before giving up.
 constexpr int TEMPORARY_NAME_ATTEMPTS = 100;
 
-// Volume serial number and file index of an existing file or folder.
-bool file_identity(const wchar_t* path, BY_HANDLE_FILE_INFORMATION& info)
+// target's folder as an extended-length path ("\\?\C:\..." or
+// "\\?\UNC\server\share\..."), so that the temporary name, longer than
+// target's own, cannot pass the classic path limit where target fits. A
+// path of another form (a device path, or one already extended) is kept.
+std::wstring extended_folder(const wchar_t* target)
 {
-    const HANDLE file = CreateFileW(path, FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    const bool known = GetFileInformationByHandle(file, &info) != FALSE;
-    CloseHandle(file);
-    return known;
-}
-
-bool same_file(const std::wstring& book_path, const wchar_t* target)
-{
-    BY_HANDLE_FILE_INFORMATION book = {}, other = {};
-    return !book_path.empty() && file_identity(book_path.c_str(), book) &&
-           file_identity(target, other) &&
-           book.dwVolumeSerialNumber == other.dwVolumeSerialNumber &&
-           book.nFileIndexHigh == other.nFileIndexHigh && book.nFileIndexLow == other.nFileIndexLow;
+    std::wstring full(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetFullPathNameW(target, DWORD(full.size()), full.data(), nullptr);
+        if (length == 0)
+            return std::wstring(target, std::size_t(PathFindFileNameW(target) - target));
+        if (length < full.size()) {
+            full.resize(length);
+            break;
+        }
+        full.resize(length);
+    }
+    full.resize(std::size_t(PathFindFileNameW(full.c_str()) - full.c_str()));
+    if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\')
+        return L"\\\\?\\" + full;
+    if (full.size() >= 3 && full[0] == L'\\' && full[1] == L'\\' && full[2] != L'?' &&
+        full[2] != L'.')
+        return L"\\\\?\\UNC\\" + full.substr(2);
+    return full;
 }
 
 // A new, empty file of a name nobody else uses, in target's folder; removed
@@ -60,8 +65,7 @@ public:
 
     HRESULT create_beside(const wchar_t* target)
     {
-        const wchar_t* name_start = PathFindFileNameW(target);
-        const std::wstring folder(target, std::size_t(name_start - target));
+        const std::wstring folder = extended_folder(target);
         const DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
         for (int attempt = 0; attempt < TEMPORARY_NAME_ATTEMPTS; ++attempt) {
             wchar_t name[32];
@@ -112,7 +116,7 @@ HRESULT write_source_file(MobiBook& book, const wchar_t* target)
             return E_INVALIDARG;
         if (!book.is_valid() || book.source_size == 0)
             return E_INVALIDARG;
-        if (same_file(book.file_path, target))
+        if (same_file(book.file_path.c_str(), target))
             return SAVE_E_TARGET_IS_BOOK;
         // Windows does not replace a read-only file, and neither would a
         // file opened for writing over it; the check keeps that so where a

@@ -12,12 +12,14 @@ constexpr HRESULT SAVE_E_TARGET_IS_BOOK = E_ACCESSDENIED;
 
 // Writes the book's embedded source archive to target: exactly the archive's
 // bytes, nothing before or after them. The bytes go to a new file in
-// target's folder, which replaces target (MoveFileExW,
+// target's folder (opened by its extended-length path, so that where
+// target's path fits the classic limit the longer temporary name cannot
+// pass it), which replaces target (MoveFileExW,
 // MOVEFILE_REPLACE_EXISTING) only once all of them are written; on any
 // failure the new file is removed and target is left as it was. A target
-// that is the book file itself (same volume serial number and file index) is
-// refused with SAVE_E_TARGET_IS_BOOK before anything is written, a read-only
-// target with E_ACCESSDENIED. A book without an archive gives E_INVALIDARG.
+// that is the book file itself under any name (same_file) is refused with
+// SAVE_E_TARGET_IS_BOOK before anything is written, a read-only target
+// with E_ACCESSDENIED. A book without an archive gives E_INVALIDARG.
 HRESULT write_source_file(MobiBook& book, const wchar_t* target);
 
 // Replaces the file name extension of the path in buffer (the last "." of

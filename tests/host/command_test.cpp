@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "host/console.h"
 #include "host/exit_codes.h"
@@ -145,11 +146,23 @@ TEST(HostCommand, EachFailureHasItsOwnExitCodeAndMessage)
     const std::wstring folder = scratch_folder();
     const std::wstring dll = L" --dll \"" + module_path() + L"\"";
     const std::wstring not_com = host_folder() + L"\\propsys.dll";
+    // A book of the test's own, and other names of it: a hard link, its
+    // "\\?\" path, its short name.
+    const std::wstring own = folder + L"\\Cafe Noir With Source.mobi";
+    const std::wstring link = folder + L"\\link.png";
+    ASSERT_TRUE(CopyFileW(book("cafe-noir-source.mobi").c_str(), own.c_str(), FALSE));
+    ASSERT_TRUE(CreateHardLinkW(link.c_str(), own.c_str(), nullptr));
+    wchar_t short_name[MAX_PATH] = {};
+    ASSERT_NE(0u, GetShortPathNameW(own.c_str(), short_name, MAX_PATH));
+    // Not a module, in the current folder under the name of the one beside
+    // the host: a relative --dll names this one.
+    ASSERT_TRUE(CopyFileW(not_com.c_str(), (folder + L"\\quirebinder64.dll").c_str(), FALSE));
     struct Case {
         std::wstring args;
         DWORD exit_code;
         const char* message;
-    } const cases[] = {
+    };
+    std::vector<Case> cases = {
         {L"", EXIT_USAGE, "Usage:"},
         {L"bind", EXIT_USAGE, "unknown command bind"},
         {L"thumbnail", EXIT_USAGE, "thumbnail needs one BOOK"},
@@ -168,6 +181,8 @@ TEST(HostCommand, EachFailureHasItsOwnExitCodeAndMessage)
          EXIT_NO_MODULE, "cannot load module"},
         {L"thumbnail \"" + book("cafe-noir.mobi") + L"\" --dll \"" + not_com + L"\"",
          EXIT_NO_MODULE, "not a COM module"},
+        {L"thumbnail \"" + book("cafe-noir.mobi") + L"\" --dll quirebinder64.dll", EXIT_NO_MODULE,
+         "not a COM module"},
         {L"properties \"" + book("cafe-noir.mobi") + L"\"", EXIT_NO_MODULE,
          "cannot create the registered class"},
         {L"register --dll \"" + folder + L"\\none.dll\"", EXIT_NO_MODULE, "no such module"},
@@ -175,7 +190,13 @@ TEST(HostCommand, EachFailureHasItsOwnExitCodeAndMessage)
         {L"sheet \"" + book("cafe-noir.mobi") + L"\" \"" + module_path() + L"\"", EXIT_USAGE,
          "must be in one folder"},
     };
-    const Bytes before = read_file(book("cafe-noir.mobi"));
+    for (const wchar_t* command : {L"thumbnail", L"source"}) {
+        for (const std::wstring& alias : {link, L"\\\\?\\" + own, std::wstring(short_name)})
+            cases.push_back({command + (L" \"" + own + L"\" -o \"" + alias + L"\"") +
+                                 (command == std::wstring(L"thumbnail") ? dll : L""),
+                             EXIT_USAGE, "the output would replace the book itself"});
+    }
+    const Bytes before = read_file(book("cafe-noir.mobi")), own_before = read_file(own);
     for (const Case& c : cases) {
         SCOPED_TRACE(utf8(c.args));
         const HostRun run = run_host(c.args, folder);
@@ -188,6 +209,7 @@ TEST(HostCommand, EachFailureHasItsOwnExitCodeAndMessage)
         EXPECT_EQ(1, std::count(run.err.begin(), run.err.end(), '\n')) << run.err;
     }
     EXPECT_EQ(before, read_file(book("cafe-noir.mobi")));
+    EXPECT_EQ(own_before, read_file(own));
 }
 
 TEST(HostCommand, PropertiesPrintsTheStoreThenThePageFields)

@@ -179,6 +179,11 @@ TEST(PageCover, FramedCoversFitTheControlAndBooksWithoutOneShowTheTemplate)
         {"600 x 800 cover", book_path(L"cafe-noir.mobi"), 120, 159},
         {"10 x 10 cover, scaled up",
          book(banded_image(GUID_ContainerFormatPng, 10, 10, red, blue), L"\\ten.mobi"), 120, 120},
+        // Sizes rounded to nearest: 78.67 and 52.67 give 79 and 53, not 78 and 52.
+        {"300 x 200 cover",
+         book(banded_image(GUID_ContainerFormatPng, 300, 200, red, blue), L"\\wider.mobi"), 120, 81},
+        {"100 x 300 cover",
+         book(banded_image(GUID_ContainerFormatPng, 100, 300, red, blue), L"\\taller.mobi"), 55, 160},
         {"as wide as the box, not scaled",
          book(banded_image(GUID_ContainerFormatPng, 118, 50, red, blue), L"\\wide.mobi"), 120, 52},
         {"cover that does not decode",

@@ -6,6 +6,7 @@
 
 #include "propertypage/save_source.h"
 #include "tests/propertypage/sheet_host.h"
+#include "tests/support/import_patch.h"
 
 using namespace page_test;
 
@@ -50,11 +51,47 @@ TEST(SaveSourceName, TheBooksPathWithZipInPlaceOfItsExtension)
     }
 }
 
+// Windows' classic path limit, which Wine does not keep: CreateFileW of the
+// code under test refuses a path of MAX_PATH characters or more that is not
+// an extended-length one.
+HANDLE WINAPI limited_create_file(const wchar_t* path, DWORD access, DWORD share,
+                                  SECURITY_ATTRIBUTES* security, DWORD disposition, DWORD flags,
+                                  HANDLE model)
+{
+    if (wcslen(path) >= MAX_PATH && wcsncmp(path, L"\\\\?\\", 4) != 0) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return INVALID_HANDLE_VALUE;
+    }
+    static const auto create_file = system_function<decltype(&CreateFileW)>(L"kernel32.dll",
+                                                                            "CreateFileW");
+    return create_file(path, access, share, security, disposition, flags, model);
+}
+
 TEST(WriteSourceFile, WritesTheWholeArchiveOrLeavesTheTargetAsItWas)
 {
     const std::wstring folder = scratch_folder(), target = folder + L"\\saved.zip";
     const std::wstring book = book_copy(folder);
     const std::string book_hash = sha256_hex(file_bytes(book));
+    // A folder where the path of a short name fits the limit, but not of
+    // one 10 characters longer.
+    std::wstring deep = folder;
+    for (std::size_t room; (room = MAX_PATH - 8 - deep.size()) > 0;) {
+        deep += L"\\" + std::wstring(room > 50 ? 40 : room - 1, L'd');
+        CreateDirectoryW((L"\\\\?\\" + deep).c_str(), nullptr);
+    }
+    ASSERT_TRUE(patch_import(GetModuleHandleW(nullptr), "CreateFileW",
+                             reinterpret_cast<void*>(limited_create_file)));
+    // A book cut short after it was read: its stream ends inside the archive
+    // without an error.
+    const std::wstring cut_folder = folder + L"\\cut";
+    CreateDirectoryW(cut_folder.c_str(), nullptr);
+    ComPtr<MobiBook> cut = book_on(book_copy(cut_folder));
+    ASSERT_TRUE(cut->is_valid());
+    const HANDLE cut_file = CreateFileW((cut_folder + L"\\cafe-noir-source.mobi").c_str(),
+                                        GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    SetFilePointer(cut_file, LONG(cut->source_offset + cut->source_size / 2), nullptr, FILE_BEGIN);
+    ASSERT_TRUE(SetEndOfFile(cut_file));
+    CloseHandle(cut_file);
     // A book read through a stream that fails half way through the archive.
     mobi_test::MobiBuilder builder;
     builder.title = "Big Source";
@@ -83,6 +120,8 @@ TEST(WriteSourceFile, WritesTheWholeArchiveOrLeavesTheTargetAsItWas)
         {"read-only target", book_on(book), ReadOnly, target, E_ACCESSDENIED},
         {"missing folder", book_on(book), Old, folder + L"\\missing\\saved.zip",
          HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)},
+        {"deep folder", book_on(book), Old, deep + L"\\a.zip", S_OK},
+        {"book cut short after it was read", cut, Old, target, HRESULT_FROM_WIN32(ERROR_HANDLE_EOF)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -94,7 +133,7 @@ TEST(WriteSourceFile, WritesTheWholeArchiveOrLeavesTheTargetAsItWas)
             SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_READONLY);
         EXPECT_EQ(c.result, write_source_file(*c.book.Get(), c.target.c_str()));
         if (c.result == S_OK)
-            EXPECT_EQ(source_sha256(), sha256_hex(file_bytes(target)));
+            EXPECT_EQ(source_sha256(), sha256_hex(file_bytes(c.target)));
         else
             EXPECT_EQ(OLD, file_bytes(target));
         // Nothing else was left in the folder, and the book is as it was.
@@ -102,6 +141,8 @@ TEST(WriteSourceFile, WritesTheWholeArchiveOrLeavesTheTargetAsItWas)
                   files_in(folder));
         EXPECT_EQ(book_hash, sha256_hex(file_bytes(book)));
     }
+    patch_import(GetModuleHandleW(nullptr), "CreateFileW",
+                 system_function<void*>(L"kernel32.dll", "CreateFileW"));
 }
 
 // Plays the user at the dialogs a click on the button opens, from a timer
