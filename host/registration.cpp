@@ -5,10 +5,12 @@
 #include <shlobj.h>
 
 #include "host/console.h"
+#include "server/log.h"
 
 using registration::Entry;
 using registration::Hive;
 using registration::Ownership;
+using registration::ViewSharing;
 
 namespace {
 
@@ -91,6 +93,61 @@ void prune(HKEY root, std::wstring path, const std::wstring& stop, REGSAM view)
     }
 }
 
+// Removes one entry in one view: its value where it is ours (own values
+// always, shared slots only while they hold our value), then the keys left
+// empty below the entry's parent. Missing keys and values are not errors.
+HRESULT remove_entry(const Entry& entry, Scope scope, REGSAM flag)
+{
+    HKEY root = nullptr;
+    std::wstring path;
+    if (!entry_location(entry, scope, &root, &path))
+        return S_OK;
+    const std::wstring name = utf16(entry.value_name);
+    {
+        Key key;
+        const LSTATUS opened = RegOpenKeyExW(root, path.c_str(), 0,
+                                             KEY_QUERY_VALUE | KEY_SET_VALUE | flag, key.out());
+        if (opened == ERROR_FILE_NOT_FOUND)
+            return S_OK;
+        if (opened != ERROR_SUCCESS)
+            return from_status(opened);
+        std::wstring held;
+        const bool ours = entry.ownership == Ownership::Own ||
+                          (read_text(key.get(), name, &held) && held == utf16(entry.data));
+        if (ours) {
+            const LSTATUS deleted = RegDeleteValueW(key.get(), name.c_str());
+            if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND)
+                return from_status(deleted);
+        }
+    }
+    HKEY parent_root = nullptr;
+    std::wstring stop;
+    Entry parent = entry;
+    parent.key.clear();
+    entry_location(parent, scope, &parent_root, &stop);
+    prune(root, path, stop, flag);
+    return S_OK;
+}
+
+// True when view holds, for scope, a value naming a module of ours (the
+// class's server): that view still registers the module.
+bool module_registered(Scope scope, View view)
+{
+    for (const Entry& entry : registration::entries()) {
+        HKEY root = nullptr;
+        std::wstring path;
+        if (entry.data != registration::MODULE_PATH || !entry_location(entry, scope, &root, &path))
+            continue;
+        Key key;
+        std::wstring held;
+        if (RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE | view_flag(view), key.out()) ==
+                ERROR_SUCCESS &&
+            read_text(key.get(), utf16(entry.value_name), &held) && !held.empty())
+            return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 REGSAM view_flag(View view)
@@ -130,12 +187,25 @@ HRESULT register_module(Scope scope, View view, const std::wstring& module_path,
                                                  key.out(), nullptr));
         if (FAILED(hr))
             return hr;
-        std::wstring held;
-        if (entry.ownership == Ownership::Shared && read_text(key.get(), name, &held) &&
-            !held.empty() && held != data) {
-            if (kept)
-                kept->push_back({root_name(root) + path, held});
-            continue;
+        if (entry.ownership == Ownership::Shared) {
+            std::wstring held;
+            bool taken = read_text(key.get(), name, &held) && !held.empty() && held != data;
+            // The shell reads the user's classes merged over the machine's,
+            // the user's value winning: a user's slot left empty still holds
+            // what the machine's holds, and filling it would hide that.
+            if (!taken && held.empty() && root == HKEY_CURRENT_USER) {
+                Key machine;
+                taken = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0,
+                                      KEY_QUERY_VALUE | flag, machine.out()) == ERROR_SUCCESS &&
+                        read_text(machine.get(), name, &held) && !held.empty() && held != data;
+                if (taken)
+                    root = HKEY_LOCAL_MACHINE;
+            }
+            if (taken) {
+                if (kept)
+                    kept->push_back({root_name(root) + path, held});
+                continue;
+            }
         }
         hr = from_status(RegSetValueExW(key.get(), name.c_str(), 0, REG_SZ,
                                         reinterpret_cast<const BYTE*>(data.c_str()),
@@ -148,38 +218,22 @@ HRESULT register_module(Scope scope, View view, const std::wstring& module_path,
 
 HRESULT unregister_module(Scope scope, View view)
 {
-    const REGSAM flag = view_flag(view);
+    const View other = view == View::Bits64 ? View::Bits32 : View::Bits64;
     const std::vector<Entry>& entries = registration::entries();
     for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
-        HKEY root = nullptr;
-        std::wstring path;
-        if (!entry_location(*entry, scope, &root, &path))
-            continue;
-        const std::wstring name = utf16(entry->value_name);
-        {
-            Key key;
-            const LSTATUS opened = RegOpenKeyExW(root, path.c_str(), 0,
-                                                 KEY_QUERY_VALUE | KEY_SET_VALUE | flag, key.out());
-            if (opened == ERROR_FILE_NOT_FOUND)
-                continue;
-            if (opened != ERROR_SUCCESS)
-                return from_status(opened);
-            std::wstring held;
-            const bool ours = entry->ownership == Ownership::Own ||
-                              (read_text(key.get(), name, &held) &&
-                               held == utf16(entry->data));
-            if (ours) {
-                const LSTATUS deleted = RegDeleteValueW(key.get(), name.c_str());
-                if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND)
-                    return from_status(deleted);
-            }
+        if (entry->views == ViewSharing::PerView)
+            RETURN_IF_FAILED(remove_entry(*entry, scope, view_flag(view)));
+    }
+    // The entries both views share serve the other view's module too: they
+    // go with the last registration, from both views (where a registry keeps
+    // the views apart, as Wine's does, each view has a copy).
+    if (module_registered(scope, other))
+        return S_OK;
+    for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
+        if (entry->views == ViewSharing::BothViews) {
+            RETURN_IF_FAILED(remove_entry(*entry, scope, view_flag(view)));
+            RETURN_IF_FAILED(remove_entry(*entry, scope, view_flag(other)));
         }
-        HKEY parent_root = nullptr;
-        std::wstring stop;
-        Entry parent = *entry;
-        parent.key.clear();
-        entry_location(parent, scope, &parent_root, &stop);
-        prune(root, path, stop, flag);
     }
     return S_OK;
 }

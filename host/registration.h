@@ -28,14 +28,18 @@ struct KeptSlot {
 };
 
 // Writes every entry of the table for scope into view, with module_path as
-// the module's path. Appends the shared slots it left alone to kept.
-// Stops at the first registry error and returns it.
+// the module's path. A shared slot that holds another program's value is
+// left alone, and so is, per user, an empty one whose machine-wide key holds
+// another program's value (the user's would hide it); these are appended
+// to kept. Stops at the first registry error and returns it.
 HRESULT register_module(Scope scope, View view, const std::wstring& module_path,
                         std::vector<KeptSlot>* kept);
 
 // Removes what register_module wrote, in reverse order: own values, shared
 // slots that still hold our value, then keys left empty below each entry's
-// parent. Missing keys and values are not errors.
+// parent. The entries both registry views share (ViewSharing::BothViews)
+// are removed, from both views, only when the other view no longer
+// registers the module. Missing keys and values are not errors.
 HRESULT unregister_module(Scope scope, View view);
 
 // Tells the shell that file associations changed, so that it drops the

@@ -2,6 +2,8 @@
 // own ProgID, and per extension the handler slots of the shell.
 #include "installer/registration_table.h"
 
+#include <cctype>
+
 namespace registration {
 
 namespace {
@@ -46,6 +48,43 @@ constexpr Row EXTENSION_ROWS[] = {
      "<ext>", "", "<clsid>", Ownership::Shared},
 };
 
+// Which keys the two registry views share on 64-bit Windows 7 and later,
+// after Microsoft's list of keys affected by WOW64: the first row whose hive
+// matches and whose prefix is the key or one of its parents decides.
+struct ViewRule {
+    Hive hive;
+    const char* prefix;  // below the hive; empty: any key
+    ViewSharing views;
+};
+
+constexpr ViewRule VIEW_RULES[] = {
+    // The class keys and the COM keys beside them are per view.
+    {Hive::Classes, "CLSID", ViewSharing::PerView},
+    {Hive::Classes, "Interface", ViewSharing::PerView},
+    {Hive::Classes, "DirectShow", ViewSharing::PerView},
+    {Hive::Classes, "Media Type", ViewSharing::PerView},
+    {Hive::Classes, "MediaFoundation", ViewSharing::PerView},
+    // Everything else of the classes: extensions, file types, ProgIDs.
+    {Hive::Classes, "", ViewSharing::BothViews},
+    // HKLM outside the classes is per view (the approval list, the property
+    // handlers), but for a few keys the shell reads from one place.
+    {Hive::Machine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\PreviewHandlers",
+     ViewSharing::BothViews},
+    {Hive::Machine, "", ViewSharing::PerView},
+};
+
+// True when prefix is path or one of its parents, ignoring case.
+bool below(const std::string& path, const char* prefix)
+{
+    std::size_t i = 0;
+    for (; prefix[i]; ++i) {
+        if (i >= path.size() || std::tolower(static_cast<unsigned char>(path[i])) !=
+                                    std::tolower(static_cast<unsigned char>(prefix[i])))
+            return false;
+    }
+    return i == 0 || i == path.size() || path[i] == '\\';
+}
+
 std::string replace_all(std::string text, const std::string& from, const std::string& to)
 {
     for (std::size_t at = text.find(from); at != std::string::npos;
@@ -63,8 +102,15 @@ std::string fill(const char* text, const std::string& extension)
 
 Entry make_entry(const Row& row, const std::string& extension)
 {
-    return Entry{row.hive,           fill(row.parent, extension), fill(row.key, extension),
-                 fill(row.value_name, extension), fill(row.data, extension), row.ownership};
+    Entry entry{row.hive,
+                fill(row.parent, extension),
+                fill(row.key, extension),
+                fill(row.value_name, extension),
+                fill(row.data, extension),
+                row.ownership,
+                ViewSharing::PerView};
+    entry.views = view_sharing(entry.hive, entry.path());
+    return entry;
 }
 
 }  // namespace
@@ -74,6 +120,15 @@ std::string Entry::path() const
     if (parent.empty())
         return key;
     return key.empty() ? parent : parent + "\\" + key;
+}
+
+ViewSharing view_sharing(Hive hive, const std::string& path)
+{
+    for (const ViewRule& rule : VIEW_RULES) {
+        if (rule.hive == hive && below(path, rule.prefix))
+            return rule.views;
+    }
+    return ViewSharing::PerView;
 }
 
 const std::vector<std::string>& extensions()

@@ -34,6 +34,21 @@ enum class Ownership {
     Shared,
 };
 
+// Whether the 32-bit and the 64-bit registry views of 64-bit Windows hold
+// one copy of an entry's key or one each (Windows 7 and later). The table
+// decides it from where the entry lives (see view_sharing), so that a new
+// row needs nothing for it.
+enum class ViewSharing {
+    // One copy per view: the class keys, so that each module registers in
+    // its own view; and below HKLM outside the classes, where the 32-bit
+    // shell reads its own view.
+    PerView,
+    // One key seen by both views: Software\Classes outside the class keys
+    // (extensions, file types, their handler slots). Both modules rely on it,
+    // so unregistering one keeps it while the other view still registers.
+    BothViews,
+};
+
 struct Entry {
     Hive hive;
     // Removal deletes keys left empty, from key upwards, but never parent
@@ -45,6 +60,7 @@ struct Entry {
     std::string value_name;
     std::string data;
     Ownership ownership;
+    ViewSharing views;
 
     // parent and key joined with a backslash.
     std::string path() const;
@@ -56,6 +72,10 @@ const std::vector<std::string>& extensions();
 // Every entry, for every extension, in the order they are written. Removal
 // walks them in reverse.
 const std::vector<Entry>& entries();
+
+// Where the views share a key below hive, by its path below the hive (below
+// Software\Classes for Hive::Classes).
+ViewSharing view_sharing(Hive hive, const std::string& path);
 
 // data with MODULE_PATH replaced by module_path.
 std::string expand(const std::string& data, const std::string& module_path);

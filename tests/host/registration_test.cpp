@@ -78,7 +78,8 @@ protected:
     void SetUp() override
     {
         clear_options();
-        unregister_module(GetParam().scope, GetParam().view);
+        for (const View view : {View::Bits64, View::Bits32})
+            unregister_module(GetParam().scope, view);
     }
 };
 
@@ -129,19 +130,24 @@ TEST_P(Registration, KeepsAnotherProgramsHandlers)
     const Case& c = GetParam();
     const HKEY root = c.scope == Scope::User ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
     const std::wstring classes = L"Software\\Classes\\";
+    // The last under the machine's keys: per user, the shell reads the
+    // user's classes merged over them.
     struct Slot {
+        HKEY root;
         std::wstring path, value;
     } const slots[] = {
-        {classes + L".azw", L"Other.Book"},
-        {classes + L".azw\\ShellEx\\{E357FCCD-A995-4576-B01F-234630154E96}",
+        {root, classes + L".azw", L"Other.Book"},
+        {root, classes + L".azw\\ShellEx\\{E357FCCD-A995-4576-B01F-234630154E96}",
          L"{00000000-0000-0000-0000-0000000000A1}"},
+        {HKEY_LOCAL_MACHINE, classes + L".azw3\\ShellEx\\{BB2E617C-0920-11D1-9A0B-00C04FC2D6C1}",
+         L"{00000000-0000-0000-0000-0000000000A2}"},
     };
     for (const Slot& slot : slots)
-        write_value(root, slot.path, slot.value, c.view);
+        write_value(slot.root, slot.path, slot.value, c.view);
 
     std::vector<KeptSlot> kept;
     ASSERT_EQ(S_OK, register_module(c.scope, c.view, L"C:\\q.dll", &kept));
-    ASSERT_EQ(2u, kept.size());
+    ASSERT_EQ(3u, kept.size());
     EXPECT_EQ(L"Other.Book", kept[0].value);
     std::wstring text;
     EXPECT_TRUE(read_value(root, classes + L".mobi", L"", c.view, &text));
@@ -149,20 +155,53 @@ TEST_P(Registration, KeepsAnotherProgramsHandlers)
     ASSERT_EQ(S_OK, unregister_module(c.scope, c.view));
 
     for (const Slot& slot : slots) {
-        EXPECT_TRUE(read_value(root, slot.path, L"", c.view, &text)) << utf8(slot.path);
+        EXPECT_TRUE(read_value(slot.root, slot.path, L"", c.view, &text)) << utf8(slot.path);
         EXPECT_EQ(slot.value, text);
     }
     EXPECT_FALSE(key_exists(root, classes + L".mobi", c.view));
-    HKEY classes_key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(root, L"Software\\Classes", 0,
-                                           KEY_ALL_ACCESS | view_flag(c.view), &classes_key));
-    RegDeleteTreeW(classes_key, L".azw");
-    RegCloseKey(classes_key);
+    for (const Slot& slot : slots) {  // the extension keys as they were before
+        HKEY classes_key = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(slot.root, L"Software\\Classes", 0,
+                                               KEY_ALL_ACCESS | view_flag(c.view), &classes_key));
+        const std::size_t end = slot.path.find(L'\\', classes.size());
+        RegDeleteTreeW(classes_key, slot.path.substr(classes.size(), end - classes.size()).c_str());
+        RegCloseKey(classes_key);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Views, Registration, ::testing::ValuesIn(CASES),
                          [](const ::testing::TestParamInfo<Case>& info) {
                              return std::string(info.param.name);
                          });
+
+}  // namespace
+
+namespace {
+
+// Both modules registered per machine, then the 32-bit one removed: what
+// the views share stays (in both views, where Wine keeps them apart) until
+// the 64-bit one goes too; the 32-bit module's own entries go at once.
+TEST(RegistrationViews, SharedEntriesStayUntilTheLastModuleGoes)
+{
+    for (const View view : {View::Bits64, View::Bits32}) {
+        unregister_module(Scope::Machine, view);
+        ASSERT_EQ(S_OK, register_module(Scope::Machine, view, L"C:\\q.dll", nullptr));
+    }
+    for (const View removed : {View::Bits32, View::Bits64}) {
+        ASSERT_EQ(S_OK, unregister_module(Scope::Machine, removed));
+        for (const registration::Entry& entry : registration::entries()) {
+            HKEY root = nullptr;
+            std::wstring path;
+            ASSERT_TRUE(entry_location(entry, Scope::Machine, &root, &path));
+            for (const View view : {View::Bits64, View::Bits32}) {
+                const bool kept = removed == View::Bits32 &&
+                                  (view == View::Bits64 ||
+                                   entry.views == registration::ViewSharing::BothViews);
+                EXPECT_EQ(kept, read_value(root, path, utf16(entry.value_name), view, nullptr))
+                    << utf8(path) << (view == View::Bits64 ? " 64" : " 32");
+            }
+        }
+    }
+}
 
 }  // namespace
