@@ -2,15 +2,25 @@
 // list of registry values an installation must make, for the package test.
 //
 //   make_wxs wxs VERSION MODULE64 MODULE32 HOST   > quirebinder.wxs
-//   make_wxs conditions                           > conditions.sql
+//   make_wxs tables                               > tables.sql
 //   make_wxs expect                               > expected.txt
 //
 // The package is per machine and x64: both modules and the host go to
 // "C:\Program Files\Quirebinder"; every entry of the table is written once
 // in the 64-bit registry view for the 64-bit module and once in the 32-bit
-// view for the 32-bit module. A shared slot is written only where a search
-// at install time finds it empty or already ours, so another program's
-// handler is never replaced (and so never needs restoring).
+// view for the 32-bit module. A newer version replaces an older one (a
+// major upgrade: the old product is removed before the new one installs).
+//
+// A shared slot is written only where it is empty or already ours, and
+// taken back only while it is still ours. The installer removes a
+// component's registry values by name, whatever they hold, rewrites them on
+// a repair, and evaluates a component's condition at its first install only
+// (Wine's at every run). But it formats a value's key from properties at
+// every run: so each shared slot is searched at every run (install, repair,
+// removal), and where another program holds it, a property action points
+// the slot's key at a key of our own below RELEASED, which is then written
+// and removed instead of the slot. The whole of RELEASED goes with the
+// package (a "-" row, which wixl cannot express: make_wxs tables).
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -26,6 +36,10 @@ namespace {
 
 constexpr char UPGRADE_CODE[] = "{6C1E5B0A-3F0E-4C55-9C33-1D2B8A7E4F10}";
 constexpr char INSTALL_FOLDER[] = "C:\\Program Files\\Quirebinder\\";
+// Below HKLM in each view: where the slots another program holds point.
+constexpr char RELEASED[] = "Software\\Quirebinder";
+// The property actions run between the searches and the costing.
+constexpr int FIRST_SLOT_ACTION = 400;
 
 struct ViewModule {
     const char* suffix;  // names components and properties of the view
@@ -97,9 +111,10 @@ std::string machine_path(const Entry& entry)
     return entry.hive == Hive::Classes ? "Software\\Classes\\" + entry.path() : entry.path();
 }
 
-std::string registry_value(const Entry& entry, const std::string& data, bool key_path)
+std::string registry_value(const Entry& entry, const std::string& key, const std::string& data,
+                           bool key_path)
 {
-    std::string line = "<RegistryValue Root=\"HKLM\" Key=\"" + xml(machine_path(entry)) + "\"";
+    std::string line = "<RegistryValue Root=\"HKLM\" Key=\"" + xml(key) + "\"";
     if (!entry.value_name.empty())
         line += " Name=\"" + xml(entry.value_name) + "\"";
     line += " Value=\"" + xml(data) + "\" Type=\"string\"";
@@ -113,6 +128,8 @@ int write_wxs(const std::string& version, const std::string& module64,
 {
     const std::vector<Entry>& entries = registration::entries();
     std::string properties;
+    std::string actions;
+    std::size_t actions_count = 0;
     std::string components;
     std::vector<std::string> component_ids;
 
@@ -137,19 +154,30 @@ int write_wxs(const std::string& version, const std::string& module64,
             const std::string data =
                 registration::expand(formatted_literal(entry.data), module);
             if (entry.ownership == Ownership::Own) {
-                own += "            " + registry_value(entry, data, own.empty()) + "\n";
+                own += "            " +
+                       registry_value(entry, machine_path(entry), data, own.empty()) + "\n";
                 continue;
             }
-            const std::string property = "HELD" + std::string(view.suffix) + "_" + std::to_string(i);
-            properties += "    <Property Id=\"" + property + "\">\n      <RegistrySearch Id=\"Search_" +
-                          property + "\" Root=\"HKLM\" Key=\"" + xml(machine_path(entry)) + "\"" +
+            const std::string index = std::string(view.suffix) + "_" + std::to_string(i);
+            const std::string held = "HELD" + index;
+            const std::string slot_key = "QB_SLOT" + index;
+            properties += "    <Property Id=\"" + held + "\">\n      <RegistrySearch Id=\"Search_" +
+                          held + "\" Root=\"HKLM\" Key=\"" + xml(machine_path(entry)) + "\"" +
                           " Name=\"" + xml(entry.value_name) + "\"" +
-                          " Type=\"raw\" Win64=\"" + win64 + "\"/>\n    </Property>\n";
-            const std::string id = "Slot" + std::string(view.suffix) + "_" + std::to_string(i);
+                          " Type=\"raw\" Win64=\"" + win64 + "\"/>\n    </Property>\n" +
+                          "    <Property Id=\"" + slot_key + "\" Value=\"" +
+                          xml(machine_path(entry)) + "\"/>\n" +
+                          "    <CustomAction Id=\"Release" + index + "\" Property=\"" + slot_key +
+                          "\" Value=\"" + xml(RELEASED) + "\\" + index + "\"/>\n";
+            actions += "      <Custom Action=\"Release" + index + "\" Sequence=\"" +
+                       std::to_string(FIRST_SLOT_ACTION + int(actions_count++)) + "\">" +
+                       xml(held + " AND " + held + " <> \"" + entry.data + "\"") + "</Custom>\n";
+            const std::string id = "Slot" + index;
             component_ids.push_back(id);
             components += "          <Component Id=\"" + id + "\" Guid=\"" + component_guid(id) +
                           "\" Win64=\"" + win64 + "\">\n            " +
-                          registry_value(entry, data, true) + "\n          </Component>\n";
+                          registry_value(entry, "[" + slot_key + "]", data, true) +
+                          "\n          </Component>\n";
         }
         component_ids.push_back(own_id);
         components += "          <Component Id=\"" + own_id + "\" Guid=\"" +
@@ -170,7 +198,9 @@ int write_wxs(const std::string& version, const std::string& module64,
         "    <Package InstallerVersion=\"200\" Compressed=\"yes\" InstallScope=\"perMachine\"\n"
         "             Description=\"Quirebinder Shell Extension\"/>\n"
         "    <Media Id=\"1\" Cabinet=\"quirebinder.cab\" EmbedCab=\"yes\"/>\n"
+        "    <MajorUpgrade DowngradeErrorMessage=\"A newer Quirebinder is installed.\"/>\n"
         "%s"
+        "    <InstallExecuteSequence>\n%s    </InstallExecuteSequence>\n"
         "    <Directory Id=\"TARGETDIR\" Name=\"SourceDir\">\n"
         "      <Directory Id=\"ProgramFiles64Folder\">\n"
         "        <Directory Id=\"INSTALLFOLDER\" Name=\"Quirebinder\">\n"
@@ -183,27 +213,19 @@ int write_wxs(const std::string& version, const std::string& module64,
         "    </Feature>\n"
         "  </Product>\n"
         "</Wix>\n",
-        version.c_str(), UPGRADE_CODE, properties.c_str(), components.c_str(), refs.c_str());
+        version.c_str(), UPGRADE_CODE, properties.c_str(), actions.c_str(), components.c_str(),
+        refs.c_str());
     return 0;
 }
 
-// The install condition of each shared slot's component, as SQL for
-// msibuild (wixl does not take component conditions): the slot is written
-// only where the search found it empty or already ours.
-int write_conditions()
+// What wixl cannot express, as SQL for msibuild: in each view a row that
+// removes RELEASED with the package ("-": the key and everything below it).
+int write_tables()
 {
-    const std::vector<Entry>& entries = registration::entries();
     for (const ViewModule& view : VIEWS) {
-        for (std::size_t i = 0; i < entries.size(); ++i) {
-            if (entries[i].ownership != Ownership::Shared)
-                continue;
-            const std::string index = std::string(view.suffix) + "_" + std::to_string(i);
-            const std::string property = "HELD" + index;
-            std::printf("UPDATE `Component` SET `Condition` = 'NOT %s OR %s = \"%s\"' "
-                        "WHERE `Component` = 'Slot%s'\n",
-                        property.c_str(), property.c_str(), entries[i].data.c_str(),
-                        index.c_str());
-        }
+        std::printf("INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, `Component_`) "
+                    "VALUES ('Released%s', 2, '%s', '-', 'Registry%s')\n",
+                    view.suffix, RELEASED, view.suffix);
     }
     return 0;
 }
@@ -236,13 +258,13 @@ int main(int argc, char** argv)
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (args.size() == 5 && args[0] == "wxs")
         return write_wxs(args[1], args[2], args[3], args[4]);
-    if (args.size() == 1 && args[0] == "conditions")
-        return write_conditions();
+    if (args.size() == 1 && args[0] == "tables")
+        return write_tables();
     if (args.size() == 1 && args[0] == "expect")
         return write_expected();
     std::fprintf(stderr,
                  "usage: make_wxs wxs VERSION MODULE64 MODULE32 HOST\n"
-                 "       make_wxs conditions\n"
+                 "       make_wxs tables\n"
                  "       make_wxs expect\n");
     return 1;
 }

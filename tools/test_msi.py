@@ -1,19 +1,28 @@
 #!/usr/bin/env python3
-"""Installs the package in a fresh wine64 prefix and removes it again.
+"""Installs the package in a fresh wine64 prefix, repairs, removes and
+upgrades it.
 
 After "msiexec /i" a registry export must show every value of the
 registration table (listed by make_wxs in expected.txt), the module entries
 naming the installed files, and a slot another program held beforehand
-still holding its value; after "msiexec /x" none of the table's values, no
-key of our own and no installed file may be left. The package's version
-must be the module's.
+still holding its value. Then another program takes two slots over (.mobi
+and a thumbnail slot); a repair (REINSTALL=ALL: Wine's "msiexec /f" takes
+no package) must leave them to it and fill a slot left empty; after
+"msiexec /x" they must still hold its values, and none of the table's other
+values, no key of our own and no installed file may be left. Last, the
+package is installed again and a newer version of it over that: one product
+registered, the newer version's files, and its removal cleans up as before.
+The package's version must be the module's.
 
     test_msi.py STAGE_DIR PREFIX_DIR
 
 STAGE_DIR is where installer/build_msi.sh built the package: package.msi,
-expected.txt and the packed files.
+its source quirebinder.wxs and tables.sql, expected.txt and the packed
+files.
 """
+import filecmp
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -23,8 +32,20 @@ import tempfile
 WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
 INSTALL_DIR = os.path.join("drive_c", "Program Files", "Quirebinder")
-# A ProgID another program set for .azw before the installation.
-HELD_KEY, HELD_VALUE = "Software\\Classes\\.azw", "Other.Book"
+# Slots of another program in the 64-bit view, (key below HKLM in lower
+# case, value name): value. It holds the first before the installation and
+# takes the others over after it.
+HELD_BEFORE = {("software\\classes\\.azw", "@"): "Other.Book"}
+TAKEN_AFTER = {
+    ("software\\classes\\.mobi", "@"): "Other.Mobi",
+    ("software\\classes\\.azw3\\shellex\\{e357fccd-a995-4576-b01f-234630154e96}", "@"):
+        "{00000000-0000-0000-0000-0000000000A1}",
+}
+# A slot of ours that another program empties after the installation.
+EMPTIED = "Software\\Classes\\.mobi\\ShellEx\\{BB2E617C-0920-11D1-9A0B-00C04FC2D6C1}"
+# Our own key, where a slot another program holds points (make_wxs).
+RELEASED_KEY = "HKLM\\Software\\Quirebinder"
+UNINSTALL_KEY = "software\\microsoft\\windows\\currentversion\\uninstall\\"
 EXPORTS = ["HKLM\\Software\\Classes",
            "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion"]
 
@@ -87,14 +108,77 @@ def file_version(path):
     return f"{ms >> 16}.{ms & 0xFFFF}.{ls >> 16}"
 
 
+def take(env, slots):
+    for (key, name), value in slots.items():
+        wine(env, "reg", "add", "HKLM\\" + key, "/ve", "/d", value, "/reg:64", "/f")
+
+
+def other_value(others, view, key, name):
+    """The value another program holds in a slot, or None."""
+    return others.get((key.lower(), name)) if view == "64" else None
+
+
+def check_installed(env, scratch, others, failures, when):
+    installed = export(env, scratch)
+    for view, key, name, data, ownership in expected_values():
+        data = other_value(others, view, key, name) or data
+        found = installed.get((view, key.lower()), {}).get(name.lower())
+        if found != data:
+            failures.append(f"{when}: {view} {key} {name} is {found!r}, not {data!r}")
+    return installed
+
+
+def check_removed(env, scratch, prefix, others, failures, when):
+    removed = export(env, scratch)
+    for view, key, name, data, ownership in expected_values():
+        found = removed.get((view, key.lower()), {}).get(name.lower())
+        if found != other_value(others, view, key, name):
+            failures.append(f"{when}: {view} {key} {name} is {found!r}")
+        if ownership == "own-key" and (view, key.lower()) in removed:
+            failures.append(f"{when}: key {view} {key} is left")
+    for view in ("64", "32"):
+        if wine(env, "reg", "query", RELEASED_KEY, "/reg:" + view) == 0:
+            failures.append(f"{when}: key {view} {RELEASED_KEY} is left")
+    if os.path.exists(os.path.join(prefix, INSTALL_DIR)):
+        failures.append(f"{when}: the installation folder is left")
+
+
+def newer_package(stage, scratch):
+    """The package of stage built again with its version raised by one and
+    a host whose bytes differ; its folder and version."""
+    folder = os.path.join(scratch, "newer")
+    shutil.copytree(stage, folder)
+    with open(os.path.join(folder, "quirebinder.wxs"), encoding="utf-8") as f:
+        source = f.read()
+    found = re.search(r'(\sVersion=")(\d+\.\d+\.)(\d+)"', source)
+    version = found.group(2) + str(int(found.group(3)) + 1)
+    with open(os.path.join(folder, "quirebinder.wxs"), "w", encoding="utf-8") as f:
+        f.write(source[:found.start()] + found.group(1) + version + '"' + source[found.end():])
+    with open(os.path.join(folder, "quirebinder.exe"), "ab") as f:
+        f.write(b"\0newer build")
+    subprocess.run(["wixl", "-a", "x64", "-o", "package.msi", "quirebinder.wxs"],
+                   cwd=folder, check=True, stderr=subprocess.DEVNULL)
+    with open(os.path.join(folder, "tables.sql"), encoding="utf-8") as f:
+        for query in f.read().splitlines():
+            subprocess.run(["msibuild", os.path.join(folder, "package.msi"), "-q", query],
+                           check=True)
+    return folder, version
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
 def main():
-    msi = os.path.join(sys.argv[1], "package.msi")
-    module64 = os.path.join(sys.argv[1], "quirebinder64.dll")
+    stage = sys.argv[1]
+    msi = windows_path(os.path.join(stage, "package.msi"))
+    module64 = os.path.join(stage, "quirebinder64.dll")
     prefix = os.path.abspath(sys.argv[2])
     failures = []
 
-    properties = subprocess.run(["msiinfo", "export", msi, "Property"], check=True,
-                                stdout=subprocess.PIPE, text=True).stdout
+    properties = subprocess.run(["msiinfo", "export", os.path.join(stage, "package.msi"),
+                                 "Property"], check=True, stdout=subprocess.PIPE,
+                                text=True).stdout
     version = dict(line.split("\t", 1) for line in properties.splitlines()
                    if "\t" in line).get("ProductVersion")
     if version != file_version(module64):
@@ -107,34 +191,44 @@ def main():
     try:
         wine(env, "wineboot", "-i")
         subprocess.run([WINESERVER, "-w"], env=env)
-        wine(env, "reg", "add", "HKLM\\" + HELD_KEY, "/ve", "/d", HELD_VALUE, "/reg:64", "/f")
-        windows_msi = "Z:" + os.path.abspath(msi).replace("/", "\\")
+        take(env, HELD_BEFORE)
+        others = dict(HELD_BEFORE)
 
-        if wine(env, "msiexec", "/i", windows_msi, "/qn") != 0:
+        if wine(env, "msiexec", "/i", msi, "/qn") != 0:
             failures.append("msiexec /i failed")
-        installed = export(env, scratch)
-        for view, key, name, data, ownership in expected_values():
-            if view == "64" and key.lower() == HELD_KEY.lower() and name == "@":
-                data = HELD_VALUE  # another program's ProgID stays
-            found = installed.get((view, key.lower()), {}).get(name.lower())
-            if found != data:
-                failures.append(f"installed: {view} {key} {name} is {found!r}, not {data!r}")
+        check_installed(env, scratch, others, failures, "installed")
         for name in ("quirebinder64.dll", "quirebinder32.dll", "quirebinder.exe"):
             if not os.path.isfile(os.path.join(prefix, INSTALL_DIR, name)):
                 failures.append(f"installed: no {name}")
 
-        if wine(env, "msiexec", "/x", windows_msi, "/qn") != 0:
+        take(env, TAKEN_AFTER)
+        others.update(TAKEN_AFTER)
+        wine(env, "reg", "delete", "HKLM\\" + EMPTIED, "/reg:64", "/f")
+        if wine(env, "msiexec", "/i", msi, "REINSTALL=ALL", "REINSTALLMODE=omus", "/qn") != 0:
+            failures.append("msiexec /i REINSTALL=ALL failed")
+        check_installed(env, scratch, others, failures, "repaired")
+        if wine(env, "msiexec", "/x", msi, "/qn") != 0:
             failures.append("msiexec /x failed")
-        removed = export(env, scratch)
-        for view, key, name, data, ownership in expected_values():
-            found = removed.get((view, key.lower()), {}).get(name.lower())
-            kept = view == "64" and key.lower() == HELD_KEY.lower() and name == "@"
-            if found != (HELD_VALUE if kept else None):
-                failures.append(f"removed: {view} {key} {name} is {found!r}")
-            if ownership == "own-key" and (view, key.lower()) in removed:
-                failures.append(f"removed: key {view} {key} is left")
-        if os.path.exists(os.path.join(prefix, INSTALL_DIR)):
-            failures.append("removed: the installation folder is left")
+        check_removed(env, scratch, prefix, others, failures, "removed")
+
+        newer, newer_version = newer_package(stage, scratch)
+        newer_msi = windows_path(os.path.join(newer, "package.msi"))
+        if (wine(env, "msiexec", "/i", msi, "/qn") != 0 or
+                wine(env, "msiexec", "/i", newer_msi, "/qn") != 0):
+            failures.append("msiexec /i of a version and then the next failed")
+        installed = check_installed(env, scratch, others, failures, "upgraded")
+        products = [values.get("displayversion") for (view, key), values in installed.items()
+                    if view == "64" and key.startswith(UNINSTALL_KEY)
+                    and values.get("displayname") == "Quirebinder"]
+        if products != [newer_version]:
+            failures.append(f"upgraded: products registered {products}, not [{newer_version!r}]")
+        hosts = [os.path.join(folder, "quirebinder.exe")
+                 for folder in (newer, os.path.join(prefix, INSTALL_DIR))]
+        if not os.path.isfile(hosts[1]) or not filecmp.cmp(*hosts, shallow=False):
+            failures.append("upgraded: quirebinder.exe is not the newer version's")
+        if wine(env, "msiexec", "/x", newer_msi, "/qn") != 0:
+            failures.append("msiexec /x of the newer version failed")
+        check_removed(env, scratch, prefix, others, failures, "upgrade removed")
     finally:
         subprocess.run([WINESERVER, "-k"], env=env)
         shutil.rmtree(scratch, ignore_errors=True)
