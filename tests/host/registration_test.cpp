@@ -7,6 +7,8 @@
 
 #include <ostream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "host/console.h"
 #include "host/registration.h"
@@ -81,6 +83,20 @@ protected:
         for (const View view : {View::Bits64, View::Bits32})
             unregister_module(GetParam().scope, view);
     }
+    // Removes the extension keys written for another program, however the
+    // test ended: the prefix outlives it.
+    void TearDown() override
+    {
+        for (const auto& [root, extension] : others_) {
+            HKEY classes = nullptr;
+            if (RegOpenKeyExW(root, L"Software\\Classes", 0,
+                              KEY_ALL_ACCESS | view_flag(GetParam().view), &classes) == 0) {
+                RegDeleteTreeW(classes, extension.c_str());
+                RegCloseKey(classes);
+            }
+        }
+    }
+    std::vector<std::pair<HKEY, std::wstring>> others_;
 };
 
 TEST_P(Registration, RoundTripsAndLeavesNothingOfOurs)
@@ -129,44 +145,38 @@ TEST_P(Registration, KeepsAnotherProgramsHandlers)
 {
     const Case& c = GetParam();
     const HKEY root = c.scope == Scope::User ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
-    const std::wstring classes = L"Software\\Classes\\";
     // The last under the machine's keys: per user, the shell reads the
     // user's classes merged over them.
     struct Slot {
         HKEY root;
-        std::wstring path, value;
+        std::wstring extension, below, value;
+        std::wstring path() const { return L"Software\\Classes\\" + extension + below; }
     } const slots[] = {
-        {root, classes + L".azw", L"Other.Book"},
-        {root, classes + L".azw\\ShellEx\\{E357FCCD-A995-4576-B01F-234630154E96}",
+        {root, L".azw", L"", L"Other.Book"},
+        {root, L".azw", L"\\ShellEx\\{E357FCCD-A995-4576-B01F-234630154E96}",
          L"{00000000-0000-0000-0000-0000000000A1}"},
-        {HKEY_LOCAL_MACHINE, classes + L".azw3\\ShellEx\\{BB2E617C-0920-11D1-9A0B-00C04FC2D6C1}",
+        {HKEY_LOCAL_MACHINE, L".azw3", L"\\ShellEx\\{BB2E617C-0920-11D1-9A0B-00C04FC2D6C1}",
          L"{00000000-0000-0000-0000-0000000000A2}"},
     };
-    for (const Slot& slot : slots)
-        write_value(slot.root, slot.path, slot.value, c.view);
+    for (const Slot& slot : slots) {
+        others_.push_back({slot.root, slot.extension});
+        write_value(slot.root, slot.path(), slot.value, c.view);
+    }
 
     std::vector<KeptSlot> kept;
     ASSERT_EQ(S_OK, register_module(c.scope, c.view, L"C:\\q.dll", &kept));
     ASSERT_EQ(3u, kept.size());
     EXPECT_EQ(L"Other.Book", kept[0].value);
     std::wstring text;
-    EXPECT_TRUE(read_value(root, classes + L".mobi", L"", c.view, &text));
+    EXPECT_TRUE(read_value(root, L"Software\\Classes\\.mobi", L"", c.view, &text));
     EXPECT_EQ(L"Quirebinder.Book", text);  // an extension without a ProgID gets ours
     ASSERT_EQ(S_OK, unregister_module(c.scope, c.view));
 
     for (const Slot& slot : slots) {
-        EXPECT_TRUE(read_value(slot.root, slot.path, L"", c.view, &text)) << utf8(slot.path);
+        EXPECT_TRUE(read_value(slot.root, slot.path(), L"", c.view, &text)) << utf8(slot.path());
         EXPECT_EQ(slot.value, text);
     }
-    EXPECT_FALSE(key_exists(root, classes + L".mobi", c.view));
-    for (const Slot& slot : slots) {  // the extension keys as they were before
-        HKEY classes_key = nullptr;
-        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(slot.root, L"Software\\Classes", 0,
-                                               KEY_ALL_ACCESS | view_flag(c.view), &classes_key));
-        const std::size_t end = slot.path.find(L'\\', classes.size());
-        RegDeleteTreeW(classes_key, slot.path.substr(classes.size(), end - classes.size()).c_str());
-        RegCloseKey(classes_key);
-    }
+    EXPECT_FALSE(key_exists(root, L"Software\\Classes\\.mobi", c.view));
 }
 
 INSTANTIATE_TEST_SUITE_P(Views, Registration, ::testing::ValuesIn(CASES),
