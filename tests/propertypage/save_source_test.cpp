@@ -51,9 +51,9 @@ TEST(SaveSourceName, TheBooksPathWithZipInPlaceOfItsExtension)
     }
 }
 
-// Windows' classic path limit, which Wine does not keep: CreateFileW of the
-// code under test refuses a path of MAX_PATH characters or more that is not
-// an extended-length one.
+// Windows' classic path limit, which Wine does not keep: CreateFileW as the
+// test program imports it (Save Source is linked into it) refuses a path of
+// MAX_PATH characters or more that is not an extended-length one.
 HANDLE WINAPI limited_create_file(const wchar_t* path, DWORD access, DWORD share,
                                   SECURITY_ATTRIBUTES* security, DWORD disposition, DWORD flags,
                                   HANDLE model)
@@ -72,8 +72,8 @@ TEST(WriteSourceFile, WritesTheWholeArchiveOrLeavesTheTargetAsItWas)
     const std::wstring folder = scratch_folder(), target = folder + L"\\saved.zip";
     const std::wstring book = book_copy(folder);
     const std::string book_hash = sha256_hex(file_bytes(book));
-    // A folder where the path of a short name fits the limit, but not of
-    // one 10 characters longer.
+    // A folder of MAX_PATH - 8 characters: "a.zip" in it fits the limit,
+    // the longer temporary name beside it would not.
     std::wstring deep = folder;
     for (std::size_t room; (room = MAX_PATH - 8 - deep.size()) > 0;) {
         deep += L"\\" + std::wstring(room > 50 ? 40 : room - 1, L'd');
@@ -121,7 +121,8 @@ TEST(WriteSourceFile, WritesTheWholeArchiveOrLeavesTheTargetAsItWas)
         {"missing folder", book_on(book), Old, folder + L"\\missing\\saved.zip",
          HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)},
         {"deep folder", book_on(book), Old, deep + L"\\a.zip", S_OK},
-        {"book cut short after it was read", cut, Old, target, HRESULT_FROM_WIN32(ERROR_HANDLE_EOF)},
+        {"book cut short after it was read", cut, Old, target,
+         HRESULT_FROM_WIN32(ERROR_HANDLE_EOF)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
