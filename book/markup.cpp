@@ -179,7 +179,13 @@ void MarkupText::parse(char32_t c, std::u16string& out)
         name_.clear();
         closing_ = self_closing_ = after_equals_ = false;
         quote_ = 0;
-        if (c == '/') {
+        if (skipping_ == "style" || skipping_ == "script") {
+            // Their content is not markup: only an end tag ends it.
+            state_ = c == '/' ? State::tag_name : State::text;
+            closing_ = true;
+            if (c != '/')
+                parse(c, out);
+        } else if (c == '/') {
             closing_ = true;
             state_ = State::tag_name;
         } else if (is_letter(c)) {

@@ -250,9 +250,12 @@ book_status TextReader::open()
     const std::uint32_t version = get4(record0 + 36);
     if (header_length >= 242 + 2 - 16)
         s.extra_flags = get2(record0 + 242);
-    // Older writers let a record run past the size they declare; such
-    // files get twice the room, as other readers give them.
-    s.limit = std::max<std::uint32_t>(get2(record0 + 10), MIN_TEXT_RECORD_SIZE) * (version < 6 ? 2 : 1);
+    // Old writers (format 3 and before) let records run past the size they
+    // declare; when the text length says so, such files get twice the
+    // room, as other readers give them.
+    s.limit = std::max<std::uint32_t>(get2(record0 + 10), MIN_TEXT_RECORD_SIZE);
+    if (version <= 3 && s.text_left > std::uint64_t(s.limit) * s.text_records)
+        s.limit *= 2;
     // Stored bytes: HUFF/CDIC codes may take up to four bytes per byte
     // of text; trailing entries come on top.
     s.raw_limit = 4 * s.limit + 0x10000;
