@@ -411,3 +411,19 @@ TEST(TextReaderTest, ReadsOneRecordAtATime)
     for (const ReadCall& r : reader.reads)
         EXPECT_LE(r.count, r.position == 0 ? 78u : r.position < list_end ? 12u : 4096u);
 }
+
+// Every input kept from fuzzing (and every fixture book) read to its end
+// under the sanitizers.
+TEST(TextReaderTest, ReplaysTheRegressions)
+{
+    namespace fs = std::filesystem;
+    for (const char* folder : {QB_FUZZ_REGRESSIONS_DIR, QB_BOOKS_DIR}) {
+        if (!fs::is_directory(folder))
+            continue;
+        for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+            SCOPED_TRACE(entry.path().string());
+            const Text t = read_text(read_file(entry.path()));
+            EXPECT_TRUE(t.open == BOOK_NOT_MOBI || t.end != TextEnd::none);
+        }
+    }
+}
