@@ -259,6 +259,8 @@ TEST(TextReaderTest, MarkupCasesUnderEveryCut)
         {"\xC3(\xF0\x9F\x98\x80\xED\xA0\x80|\xE2\x82", "\xEF\xBF\xBD(\xF0\x9F\x98\x80\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD|\xEF\xBF\xBD"},
         {"a\xC2\xA0" "b\xEF\xBB\xBF" "c\x01\x7F", "a bc"},
         {"<span>w</span><span>o</span>rd <a href=\"#x\">link</a>", "word link"},
+        {"<p>Twelve chars and more words  in\tprose, kept eight at a time </p>x y",
+         "Twelve chars and more words in prose, kept eight at a time\nx y"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.markup);
