@@ -23,8 +23,9 @@ enum class TextEnd {
     complete,     // every text record was read
     encrypted,    // the book is encrypted (encryption type non-zero): no text
     unsupported,  // a compression or code page this reader does not read: no text
-    broken,       // a record broke the format's rules or the work bound, or a
-                  // read failed; the text given before it stands
+    broken,       // a record broke the format's rules or the work bound (decoder
+                  // steps per record, text per byte of the file), or a read
+                  // failed; the text given before it stands
 };
 
 class TextReader {
@@ -50,11 +51,17 @@ public:
     // broken). Allocation failures propagate as std::bad_alloc.
     book_status next(std::u16string& piece);
 
+    // unsupported before open() and after BOOK_NOT_MOBI.
     TextEnd end() const;
 
     // From record 0, valid after open() gave BOOK_OK.
     std::uint32_t code_page() const;  // 1252 or 65001 are read
     std::uint32_t locale() const;     // the MOBI header's LCID
+
+    // HUFF/CDIC codes decoded so far, at every nesting depth (the counter
+    // the work bound limits: eight per byte of a record's output bound);
+    // 0 for other compressions.
+    std::uint64_t decoder_steps() const;
 
 private:
     struct State;

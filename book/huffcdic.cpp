@@ -1,0 +1,220 @@
+// HUFF/CDIC decompression; see huffcdic.h.
+//
+// The HUFF record: "HUFF", then at 8 and 12 the offsets of two big-endian
+// tables: 256 four-byte entries indexed by a code's first 8 bits (bits 0-4
+// code length, bit 7 "the length is final", bits 8-31 the highest code of
+// that length), and 32 pairs (lowest code, highest code) for the lengths 1
+// to 32. A CDIC record: "CDIC", header length 16, the number of entries in
+// all CDIC records, the bits of an entry's index that select it within its
+// record; then 2-byte offsets of its entries (relative to byte 16), and at
+// each entry a 2-byte length (bit 15: the bytes are literal) and the bytes.
+// Codes are read from the most significant bit on; a code that would need
+// bits past the end ends the data.
+#include "huffcdic.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "big_endian.h"
+
+namespace {
+
+// 64 bits of in from byte at on, zeros past its end.
+std::uint64_t fill64(const std::uint8_t* in, std::size_t size, std::size_t at)
+{
+    std::uint64_t window = 0;
+    if (size >= 8 && at <= size - 8) {
+        for (int k = 0; k < 8; ++k)
+            window = window << 8 | in[at + k];
+    } else {
+        for (std::size_t k = 0; k < 8; ++k)
+            window = window << 8 | (at < size && k < size - at ? in[at + k] : 0);
+    }
+    return window;
+}
+
+}  // namespace
+
+bool HuffCdic::load_huff(const std::uint8_t* data, std::size_t size)
+{
+    if (size < 16 || std::memcmp(data, "HUFF", 4) != 0)
+        return false;
+    const std::uint64_t codes = get4(data + 8);
+    const std::uint64_t ranges = get4(data + 12);
+    if (codes + 256 * 4 > size || ranges + 32 * 8 > size)
+        return false;
+    for (int i = 0; i < 256; ++i)
+        table1_[i] = get4(data + codes + 4 * i);
+    mincode_[0] = 0;
+    maxcode_[0] = 0xFFFFFFFF;
+    for (int length = 1; length <= 32; ++length) {
+        const std::uint32_t low = get4(data + ranges + 8 * (length - 1));
+        const std::uint32_t high = get4(data + ranges + 8 * (length - 1) + 4);
+        mincode_[length] = low << (32 - length);
+        maxcode_[length] = ((high + 1) << (32 - length)) - 1;  // wraps as the writers' arithmetic does
+    }
+    // A prefix whose lowest and highest codes resolve to the same length,
+    // no longer than the prefix, resolves every code that starts with it
+    // the same way (each comparison with the lowest codes is monotonic),
+    // and the index depends on the first length bits alone (the highest
+    // codes end in ones).
+    for (std::uint32_t prefix = 0; prefix < (1u << FAST_BITS); ++prefix) {
+        const std::uint32_t low = prefix << (32 - FAST_BITS), high = low | ((1u << (32 - FAST_BITS)) - 1);
+        std::uint32_t length_low, length_high, index;
+        fast_[prefix] = Fast{};
+        if (resolve(low, length_low, index) && resolve(high, length_high, index) && length_low == length_high &&
+            length_low <= FAST_BITS)
+            fast_[prefix] = Fast{length_low, index};
+    }
+    scratch_.resize(MAX_DEPTH + 2);
+    return true;
+}
+
+bool HuffCdic::resolve(std::uint32_t code, std::uint32_t& length, std::uint32_t& index) const
+{
+    const std::uint32_t t1 = table1_[code >> 24];
+    length = t1 & 0x1F;
+    std::uint32_t maxcode;
+    if (t1 & 0x80) {
+        if (length == 0)
+            return false;
+        maxcode = (((t1 >> 8) + 1) << (32 - length)) - 1;
+    } else {
+        while (code < mincode_[length])
+            if (++length > 32)
+                return false;
+        if (length == 0)
+            return false;
+        maxcode = maxcode_[length];
+    }
+    index = (maxcode - code) >> (32 - length);
+    return true;
+}
+
+bool HuffCdic::add_cdic(const std::uint8_t* data, std::size_t size, std::size_t max_bytes)
+{
+    if (size < 16 || std::memcmp(data, "CDIC", 4) != 0 || get4(data + 4) != 16)
+        return false;
+    const std::uint32_t phrases = get4(data + 8);
+    const std::uint32_t bits = get4(data + 12);
+    if (entries_.empty() && dictionary_.empty()) {
+        if (phrases == 0 || bits == 0 || bits > 16)
+            return false;
+        phrases_ = phrases;
+        code_bits_ = bits;
+    } else if (phrases != phrases_ || bits != code_bits_) {
+        return false;
+    }
+    const std::size_t count = std::min<std::size_t>(std::size_t(1) << code_bits_, phrases_ - entries_.size());
+    // dictionary_ never holds more than max_bytes, so the difference cannot wrap.
+    if (count > (size - 16) / 2 || dictionary_.size() > max_bytes || size - 16 > max_bytes - dictionary_.size())
+        return false;
+    const std::uint32_t base = std::uint32_t(dictionary_.size());
+    dictionary_.insert(dictionary_.end(), data + 16, data + size);
+    // Entries are checked here and refused when used: an entry past its
+    // record's end breaks only the text that uses it.
+    const std::size_t bytes = size - 16;
+    for (std::size_t i = 0; i < count; ++i) {
+        Entry e;
+        const std::size_t at = get2(data + 16 + 2 * i);
+        if (at + 2 <= bytes) {
+            const std::uint16_t field = get2(data + 16 + at);
+            e.size = field & 0x7FFFu;
+            e.at = base + std::uint32_t(at) + 2;
+            if (e.size <= bytes - at - 2)
+                e.kind = field & 0x8000 ? Kind::literal : Kind::unexpanded;
+        }
+        entries_.push_back(e);
+    }
+    return true;
+}
+
+bool HuffCdic::decompress(const std::uint8_t* in, std::size_t size, std::size_t limit,
+                          std::uint64_t max_steps, std::vector<std::uint8_t>& out)
+{
+    out.clear();
+    if (scratch_.empty() || entries_.empty())
+        return false;
+    limit_ = limit;
+    steps_left_ = max_steps;
+    // Output goes through pointers into buffers of limit bytes.
+    out.resize(limit);
+    std::size_t produced = 0;
+    const bool ok = decode(in, size, 0, out.data(), produced);
+    out.resize(produced);
+    return ok;
+}
+
+bool HuffCdic::decode(const std::uint8_t* in, std::size_t size, int depth, std::uint8_t* out,
+                      std::size_t& produced)
+{
+    // Expansions are kept up to four times the dictionary's size (real
+    // entries expand to a few times their own), and 1 MiB.
+    const std::size_t cache_limit = 4 * dictionary_.size() + (std::size_t(1) << 20);
+    // The code is the 32 bits from bit 64 - window_bits of window on; the
+    // window moves on by 4 bytes once 32 bits are used.
+    std::uint64_t window = fill64(in, size, 0);
+    int window_bits = 32;
+    std::size_t next = 4;
+    std::uint64_t bits_left = std::uint64_t(size) * 8;
+    for (;;) {
+        if (window_bits <= 0) {
+            window_bits += 32;
+            window = fill64(in, size, next);
+            next += 4;
+        }
+        const std::uint32_t code = std::uint32_t(window >> window_bits);
+        const Fast fast = fast_[code >> (32 - FAST_BITS)];
+        std::uint32_t length = fast.length, index = fast.index;
+        if (length == 0 && !resolve(code, length, index))
+            return false;
+        if (bits_left < length)
+            return true;  // the padding at the end
+        bits_left -= length;
+        window_bits -= int(length);
+        if (steps_left_ == 0)
+            return false;
+        --steps_left_;
+        ++total_steps_;
+
+        if (index >= entries_.size())
+            return false;
+        Entry& e = entries_[index];
+        const std::uint8_t* bytes;
+        switch (e.kind) {
+        case Kind::literal:
+            bytes = dictionary_.data() + e.at;
+            break;
+        case Kind::unexpanded: {
+            if (depth + 1 > MAX_DEPTH)
+                return false;
+            e.kind = Kind::expanding;
+            std::vector<std::uint8_t>& expansion = scratch_[std::size_t(depth) + 1];
+            if (expansion.size() < limit_)
+                expansion.resize(limit_);
+            std::size_t got = 0;
+            if (!decode(dictionary_.data() + e.at, e.size, depth + 1, expansion.data(), got) ||
+                got > cache_limit - std::min(cache_limit, cache_.size()))
+                return false;
+            e.at = std::uint32_t(cache_.size());
+            e.size = std::uint32_t(got);
+            cache_.insert(cache_.end(), expansion.begin(), expansion.begin() + std::ptrdiff_t(got));
+            e.kind = Kind::expanded;
+            bytes = cache_.data() + e.at;
+            break;
+        }
+        case Kind::expanded:
+            if (depth + 1 > MAX_DEPTH)
+                return false;  // as deep as expanding it would be
+            bytes = cache_.data() + e.at;
+            break;
+        default:
+            return false;  // a cycle, or an entry past its record
+        }
+        if (e.size > limit_ - produced)
+            return false;
+        if (e.size != 0)
+            std::memcpy(out + produced, bytes, e.size);
+        produced += e.size;
+    }
+}
