@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs, idempotently, every Debian package the build and the tests need.
-# With --bench it also installs what only tools/bench.sh needs (the peer
-# library the metadata benchmark compares against).
+# libmobi is the independent reader the native tests and the benchmarks
+# compare against. With --bench it also installs what only tools/bench.sh
+# needs (nothing more at present).
 set -eu
 
 PACKAGES="cmake ninja-build make python3
@@ -10,9 +11,10 @@ binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
 wine wine64 xvfb xauth
 googletest
 clang libclang-rt-14-dev llvm
+libmobi-dev pkg-config
 wixl msitools"
 
-BENCH_PACKAGES="libmobi-dev pkg-config"
+BENCH_PACKAGES=""
 
 if [ "${1:-}" = "--bench" ]; then
     PACKAGES="$PACKAGES $BENCH_PACKAGES"
