@@ -35,17 +35,21 @@ public:
     std::uint64_t steps() const { return total_steps_; }
 
 private:
-    // Of a compressed entry (literal entries are never expanded).
-    enum class Expansion : std::uint8_t { unexpanded, expanding, expanded };
+    enum class Kind : std::uint8_t {
+        broken,      // its offset or length runs past its CDIC record
+        literal,     // bytes in dictionary_
+        unexpanded,  // compressed bytes in dictionary_
+        expanding,   // being expanded: a reference to it is a cycle
+        expanded,    // its expansion in cache_
+    };
     struct Entry {
-        std::uint32_t at = 0;         // its length field in dictionary_
-        std::uint32_t record_end = 0; // end of its CDIC record's bytes in dictionary_
-        std::uint32_t cached = 0;     // its expansion in cache_, once expanded
-        std::uint32_t cached_size = 0;
+        std::uint32_t at = 0;
+        std::uint32_t size = 0;
+        Kind kind = Kind::broken;
     };
 
-    bool decode(const std::uint8_t* in, std::size_t size, int depth, std::vector<std::uint8_t>& out);
-    bool entry_bytes(std::size_t index, const std::uint8_t*& bytes, std::uint32_t& size, bool& literal) const;
+    // Appends to out[produced, limit_).
+    bool decode(const std::uint8_t* in, std::size_t size, int depth, std::uint8_t* out, std::size_t& produced);
 
     std::uint32_t table1_[256] = {};
     std::uint32_t mincode_[33] = {};
@@ -55,7 +59,6 @@ private:
 
     std::vector<std::uint8_t> dictionary_;   // the CDIC records' bytes after their headers
     std::vector<Entry> entries_;
-    std::vector<Expansion> state_;
     std::vector<std::uint8_t> cache_;        // expansions of compressed entries
     std::vector<std::vector<std::uint8_t>> scratch_;  // one expansion buffer per depth
 

@@ -259,6 +259,8 @@ TEST(TextReaderTest, MarkupCasesUnderEveryCut)
         {"\xC3(\xF0\x9F\x98\x80\xED\xA0\x80|\xE2\x82", "\xEF\xBF\xBD(\xF0\x9F\x98\x80\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD|\xEF\xBF\xBD"},
         {"a\xC2\xA0" "b\xEF\xBB\xBF" "c\x01\x7F", "a bc"},
         {"<span>w</span><span>o</span>rd <a href=\"#x\">link</a>", "word link"},
+        {"<p>Twelve chars and more words  in\tprose, kept eight at a time </p>x y",
+         "Twelve chars and more words in prose, kept eight at a time\nx y"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.markup);
@@ -410,4 +412,20 @@ TEST(TextReaderTest, ReadsOneRecordAtATime)
     const std::size_t list_end = 78 + 8 * (book[76] << 8 | book[77]);
     for (const ReadCall& r : reader.reads)
         EXPECT_LE(r.count, r.position == 0 ? 78u : r.position < list_end ? 12u : 4096u);
+}
+
+// Every input kept from fuzzing (and every fixture book) read to its end
+// under the sanitizers.
+TEST(TextReaderTest, ReplaysTheRegressions)
+{
+    namespace fs = std::filesystem;
+    for (const char* folder : {QB_FUZZ_REGRESSIONS_DIR, QB_BOOKS_DIR}) {
+        if (!fs::is_directory(folder))
+            continue;
+        for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+            SCOPED_TRACE(entry.path().string());
+            const Text t = read_text(read_file(entry.path()));
+            EXPECT_TRUE(t.open == BOOK_NOT_MOBI || t.end != TextEnd::none);
+        }
+    }
 }

@@ -70,8 +70,8 @@ inline Bytes palmdoc_compress(const Bytes& in)
 {
     Bytes out;
     const std::size_t n = in.size();
-    std::vector<std::int64_t> head(1 << 16, -1), prev(n, -1);
-    auto hash = [&](std::size_t i) { return ((in[i] << 10) ^ (in[i + 1] << 5) ^ in[i + 2]) & 0xFFFF; };
+    std::vector<std::int64_t> head(1 << 12, -1), prev(n, -1);
+    auto hash = [&](std::size_t i) { return ((in[i] << 8) ^ (in[i + 1] << 4) ^ in[i + 2]) & 0xFFF; };
     auto remember = [&](std::size_t i) {
         if (i + 2 < n) {
             prev[i] = head[hash(i)];
