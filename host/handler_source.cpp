@@ -10,12 +10,12 @@
 
 using Microsoft::WRL::ComPtr;
 
-ExitCode create_handler(const std::wstring& module, REFIID riid, void** object)
+ExitCode create_handler(const std::wstring& module, REFIID riid, void** object, REFCLSID clsid)
 {
     *object = nullptr;
     if (module.empty()) {
         const HRESULT hr =
-            CoCreateInstance(CLSID_Quirebinder, nullptr, CLSCTX_INPROC_SERVER, riid, object);
+            CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, riid, object);
         if (FAILED(hr)) {
             print_error(L"cannot create the registered class (run \"quirebinder register\" "
                         L"or give --dll): " + describe(hr));
@@ -24,13 +24,6 @@ ExitCode create_handler(const std::wstring& module, REFIID riid, void** object)
         return EXIT_OK;
     }
 
-    return create_from_module(module, CLSID_Quirebinder, riid, object);
-}
-
-ExitCode create_from_module(const std::wstring& module, REFCLSID clsid, REFIID riid,
-                            void** object)
-{
-    *object = nullptr;
     const HMODULE library = LoadLibraryExW(module.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (!library) {
         print_error(L"cannot load module " + module + L": " + describe(last_error_or(E_FAIL)));

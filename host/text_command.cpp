@@ -61,8 +61,8 @@ ExitCode create_filter(const Arguments& args, const std::wstring& path, IFilter*
 {
     const std::wstring module = args.option(L"--dll");
     if (!module.empty())
-        return create_from_module(module, CLSID_QuirebinderFilter, IID_IFilter,
-                                  reinterpret_cast<void**>(filter));
+        return create_handler(module, IID_IFilter, reinterpret_cast<void**>(filter),
+                              CLSID_QuirebinderFilter);
     CLSID clsid = {};
     if (const ExitCode code = find_registered_filter(path, &clsid))
         return code;
