@@ -53,7 +53,41 @@ bool HuffCdic::load_huff(const std::uint8_t* data, std::size_t size)
         mincode_[length] = low << (32 - length);
         maxcode_[length] = ((high + 1) << (32 - length)) - 1;  // wraps as the writers' arithmetic does
     }
+    // A prefix whose lowest and highest codes resolve to the same length,
+    // no longer than the prefix, resolves every code that starts with it
+    // the same way (each comparison with the lowest codes is monotonic),
+    // and the index depends on the first length bits alone (the highest
+    // codes end in ones).
+    for (std::uint32_t prefix = 0; prefix < (1u << FAST_BITS); ++prefix) {
+        const std::uint32_t low = prefix << (32 - FAST_BITS), high = low | ((1u << (32 - FAST_BITS)) - 1);
+        std::uint32_t length_low, length_high, index;
+        fast_[prefix] = Fast{};
+        if (resolve(low, length_low, index) && resolve(high, length_high, index) && length_low == length_high &&
+            length_low <= FAST_BITS)
+            fast_[prefix] = Fast{length_low, index};
+    }
     scratch_.resize(MAX_DEPTH + 2);
+    return true;
+}
+
+bool HuffCdic::resolve(std::uint32_t code, std::uint32_t& length, std::uint32_t& index) const
+{
+    const std::uint32_t t1 = table1_[code >> 24];
+    length = t1 & 0x1F;
+    std::uint32_t maxcode;
+    if (t1 & 0x80) {
+        if (length == 0)
+            return false;
+        maxcode = (((t1 >> 8) + 1) << (32 - length)) - 1;
+    } else {
+        while (code < mincode_[length])
+            if (++length > 32)
+                return false;
+        if (length == 0)
+            return false;
+        maxcode = maxcode_[length];
+    }
+    index = (maxcode - code) >> (32 - length);
     return true;
 }
 
@@ -130,21 +164,10 @@ bool HuffCdic::decode(const std::uint8_t* in, std::size_t size, int depth, std::
             next += 4;
         }
         const std::uint32_t code = std::uint32_t(window >> window_bits);
-        const std::uint32_t t1 = table1_[code >> 24];
-        std::uint32_t length = t1 & 0x1F;
-        std::uint32_t maxcode;
-        if (t1 & 0x80) {
-            if (length == 0)
-                return false;
-            maxcode = (((t1 >> 8) + 1) << (32 - length)) - 1;
-        } else {
-            while (code < mincode_[length])
-                if (++length > 32)
-                    return false;
-            if (length == 0)
-                return false;
-            maxcode = maxcode_[length];
-        }
+        const Fast fast = fast_[code >> (32 - FAST_BITS)];
+        std::uint32_t length = fast.length, index = fast.index;
+        if (length == 0 && !resolve(code, length, index))
+            return false;
         if (bits_left < length)
             return true;  // the padding at the end
         bits_left -= length;
@@ -154,7 +177,6 @@ bool HuffCdic::decode(const std::uint8_t* in, std::size_t size, int depth, std::
         --steps_left_;
         ++total_steps_;
 
-        const std::uint32_t index = (maxcode - code) >> (32 - length);
         if (index >= entries_.size())
             return false;
         Entry& e = entries_[index];

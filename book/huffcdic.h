@@ -48,9 +48,20 @@ private:
         Kind kind = Kind::broken;
     };
 
+    // The length and entry index of a code read from the tables, or false
+    // for a code they give no valid length.
+    bool resolve(std::uint32_t code, std::uint32_t& length, std::uint32_t& index) const;
     // Appends to out[produced, limit_).
     bool decode(const std::uint8_t* in, std::size_t size, int depth, std::uint8_t* out, std::size_t& produced);
 
+    // Codes of at most FAST_BITS bits by their first FAST_BITS bits: the
+    // length (0: resolve the code from the tables) and the entry index.
+    static constexpr int FAST_BITS = 10;
+    struct Fast {
+        std::uint32_t length = 0;
+        std::uint32_t index = 0;
+    };
+    Fast fast_[1 << FAST_BITS];
     std::uint32_t table1_[256] = {};
     std::uint32_t mincode_[33] = {};
     std::uint32_t maxcode_[33] = {};

@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr std::size_t NAME_MAX = 16;       // longer tag names match nothing we act on
 constexpr std::size_t REFERENCE_MAX = 32;  // longer "references" are text
 
 // Windows-1252 bytes 0x80-0x9F; the five unassigned ones map to the C1
@@ -91,24 +90,11 @@ bool is_space(char32_t c)
 bool is_letter(char32_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool is_digit(char32_t c) { return c >= '0' && c <= '9'; }
 
-bool is_block(const std::string& name)
-{
-    static const char* const BLOCKS[] = {
-        "p",  "div", "br", "h1", "h2", "h3", "h4", "h5", "h6", "li", "tr", "blockquote",
-        "mbp:pagebreak", "ul", "ol", "dl", "dt", "dd", "table", "td", "th", "hr", "body"};
-    for (const char* block : BLOCKS)
-        if (block[0] == name[0] && name.compare(block) == 0)
-            return true;
-    return false;
-}
-
-// The element a start tag of this name makes us skip.
-int skipped(const std::string& name)
-{
-    return name == "head" ? 1 : name == "style" ? 2 : name == "script" ? 3 : 0;
-}
-
-const char* const SKIPPED_NAMES[] = {"", "head", "style", "script"};
+const char* const BLOCKS[] = {
+    "p",  "div", "br", "h1", "h2", "h3", "h4", "h5", "h6", "li", "tr", "blockquote",
+    "mbp:pagebreak", "ul", "ol", "dl", "dt", "dd", "table", "td", "th", "hr", "body"};
+// The elements whose content is skipped, by MarkupText::Skip.
+const char* const SKIPPED_NAMES[] = {nullptr, "head", "style", "script"};
 
 // Classes of ASCII bytes in text: plain characters (copied as they are),
 // white space, markup ('<', '&') and controls.
@@ -163,6 +149,14 @@ bool is_attribute_name(std::uint8_t c)
 }
 
 }  // namespace
+
+bool MarkupText::name_is(const char* name) const
+{
+    std::size_t k = 0;
+    while (k < name_size_ && name[k] == name_[k])
+        ++k;
+    return k == name_size_ && name[k] == 0;
+}
 
 void MarkupText::start(std::u16string& out, std::size_t room)
 {
@@ -315,9 +309,9 @@ std::size_t MarkupText::whole_tag(const std::uint8_t* bytes, std::size_t n)
             self_closing = c == '/';
         }
     }
-    name_.clear();
-    for (std::size_t k = name; k < name_end && name_.size() <= NAME_MAX; ++k)
-        name_.push_back(char(is_letter(bytes[k]) ? bytes[k] | 0x20 : bytes[k]));
+    name_size_ = 0;
+    for (std::size_t k = name; k < name_end; ++k)
+        name_push(char(is_letter(bytes[k]) ? bytes[k] | 0x20 : bytes[k]));
     closing_ = closing;
     self_closing_ = self_closing;
     end_tag();
@@ -389,7 +383,7 @@ void MarkupText::parse(char32_t c)
         }
         return;
     case State::tag_open:
-        name_.clear();
+        name_size_ = 0;
         closing_ = self_closing_ = after_equals_ = false;
         quote_ = 0;
         if (skipping_ == Skip::style || skipping_ == Skip::script) {
@@ -402,7 +396,7 @@ void MarkupText::parse(char32_t c)
             closing_ = true;
             state_ = State::tag_name;
         } else if (is_letter(c)) {
-            name_.push_back(char(c | 0x20));
+            name_push(char(c | 0x20));
             state_ = State::tag_name;
         } else if (c == '!') {
             dashes_ = 0;
@@ -419,8 +413,7 @@ void MarkupText::parse(char32_t c)
         return;
     case State::tag_name:
         if (is_letter(c) || is_digit(c) || c == ':' || c == '-' || c == '_') {
-            if (name_.size() <= NAME_MAX)
-                name_.push_back(char(is_letter(c) ? c | 0x20 : c));
+            name_push(char(is_letter(c) ? c | 0x20 : c));
             return;
         }
         state_ = State::tag_rest;
@@ -498,15 +491,21 @@ void MarkupText::end_tag()
 {
     state_ = State::text;
     if (skipping_ != Skip::none) {
-        if (closing_ && name_ == SKIPPED_NAMES[int(skipping_)])
+        if (closing_ && name_is(SKIPPED_NAMES[int(skipping_)]))
             skipping_ = Skip::none;
         return;
     }
-    const int skip = closing_ || self_closing_ ? 0 : skipped(name_);
-    if (skip != 0)
-        skipping_ = Skip(skip);
-    else if (is_block(name_))
-        paragraph();
+    if (!closing_ && !self_closing_)
+        for (int skip = 1; skip <= 3; ++skip)
+            if (name_is(SKIPPED_NAMES[skip])) {
+                skipping_ = Skip(skip);
+                return;
+            }
+    for (const char* block : BLOCKS)
+        if (name_is(block)) {
+            paragraph();
+            return;
+        }
 }
 
 void MarkupText::character(char32_t c)

@@ -58,7 +58,11 @@ private:
     bool self_closing_ = false;   // the tag's last character before '>' is '/'
     bool after_equals_ = false;   // an attribute value may start
     char32_t quote_ = 0;          // the quote of an attribute value being read
-    std::string name_;            // tag name, lower case (at most NAME_MAX bytes kept)
+    static constexpr std::size_t NAME_MAX = 16;  // longer names match no name we act on
+    char name_[NAME_MAX + 1] = {};  // tag name, lower case, its first NAME_MAX + 1 bytes
+    std::size_t name_size_ = 0;
+    void name_push(char c) { if (name_size_ <= NAME_MAX) name_[name_size_++] = c; }
+    bool name_is(const char* name) const;
     std::string reference_;       // after '&' (at most REFERENCE_MAX bytes)
     int dashes_ = 0;              // '-' just seen in a comment (or after "<!")
     // The element whose content is skipped. Style sheets and scripts are
