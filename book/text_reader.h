@@ -46,12 +46,18 @@ public:
     // UTF-16. Words are separated by one U+0020, paragraphs by one U+000A;
     // no piece starts a paragraph with a space, and a break is never
     // doubled, also across pieces. A tag, a character reference or a UTF-8
-    // sequence split across two records is joined. piece may be empty while
-    // end() is none. Returns BOOK_OK, or a read failure (end() is then
-    // broken). Allocation failures propagate as std::bad_alloc.
+    // sequence split across two records is joined. A piece never ends with
+    // a separator: the one between two pieces starts the second, and a word
+    // cut by a record's end goes on at the start of the next piece (never
+    // a surrogate pair, which stays whole). piece may be empty while end()
+    // is none; one piece is one text record, so about the record bound at
+    // most (4,096 characters in most books, 131,070 at the very most).
+    // Returns BOOK_OK, or a read failure (end() is then broken).
+    // Allocation failures propagate as std::bad_alloc.
     book_status next(std::u16string& piece);
 
-    // unsupported before open() and after BOOK_NOT_MOBI.
+    // unsupported before open() and after BOOK_NOT_MOBI; broken after a
+    // read failure in open().
     TextEnd end() const;
 
     // From record 0, valid after open() gave BOOK_OK.
