@@ -121,9 +121,11 @@ TEST_P(Registration, RoundTripsAndLeavesNothingOfOurs)
         EXPECT_EQ(utf16(registration::expand(entry.data, utf8(module))), text) << utf8(path);
     }
     // The class, its server and threading model, the ProgID and its sheet
-    // handler; per extension the ProgID link, two thumbnail slots and the
-    // sheet handler; per machine also the approval and property handlers.
-    EXPECT_EQ(c.scope == Scope::Machine ? 6 + 3 * 5 : 5 + 3 * 4, written);
+    // handler, the filter's class (three values) and persistent handler
+    // (two); per extension the ProgID link, two thumbnail slots, the sheet
+    // handler and the persistent handler; per machine also the approval and
+    // property handlers.
+    EXPECT_EQ(c.scope == Scope::Machine ? 11 + 3 * 6 : 10 + 3 * 5, written);
 
     ASSERT_EQ(S_OK, unregister_module(c.scope, c.view));
     for (const registration::Entry& entry : registration::entries()) {
@@ -157,6 +159,7 @@ TEST_P(Registration, KeepsAnotherProgramsHandlers)
          L"{00000000-0000-0000-0000-0000000000A1}"},
         {HKEY_LOCAL_MACHINE, L".azw3", L"\\ShellEx\\{BB2E617C-0920-11D1-9A0B-00C04FC2D6C1}",
          L"{00000000-0000-0000-0000-0000000000A2}"},
+        {root, L".azw", L"\\PersistentHandler", L"{00000000-0000-0000-0000-0000000000A3}"},
     };
     for (const Slot& slot : slots) {
         others_.push_back({slot.root, slot.extension});
@@ -165,7 +168,7 @@ TEST_P(Registration, KeepsAnotherProgramsHandlers)
 
     std::vector<KeptSlot> kept;
     ASSERT_EQ(S_OK, register_module(c.scope, c.view, L"C:\\q.dll", &kept));
-    ASSERT_EQ(3u, kept.size());
+    ASSERT_EQ(4u, kept.size());
     EXPECT_EQ(L"Other.Book", kept[0].value);
     std::wstring text;
     EXPECT_TRUE(read_value(root, L"Software\\Classes\\.mobi", L"", c.view, &text));
