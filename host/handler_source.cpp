@@ -10,12 +10,12 @@
 
 using Microsoft::WRL::ComPtr;
 
-ExitCode create_handler(const std::wstring& module, REFIID riid, void** object)
+ExitCode create_handler(const std::wstring& module, REFIID riid, void** object, REFCLSID clsid)
 {
     *object = nullptr;
     if (module.empty()) {
         const HRESULT hr =
-            CoCreateInstance(CLSID_Quirebinder, nullptr, CLSCTX_INPROC_SERVER, riid, object);
+            CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, riid, object);
         if (FAILED(hr)) {
             print_error(L"cannot create the registered class (run \"quirebinder register\" "
                         L"or give --dll): " + describe(hr));
@@ -37,7 +37,7 @@ ExitCode create_handler(const std::wstring& module, REFIID riid, void** object)
         return EXIT_NO_MODULE;
     }
     ComPtr<IClassFactory> factory;
-    HRESULT hr = get_class_object(CLSID_Quirebinder, IID_PPV_ARGS(&factory));
+    HRESULT hr = get_class_object(clsid, IID_PPV_ARGS(&factory));
     if (SUCCEEDED(hr))
         hr = factory->CreateInstance(nullptr, riid, object);
     if (FAILED(hr)) {

@@ -11,9 +11,12 @@
 
 #include "host/exit_codes.h"
 
+#include "server/module.h"
+
 // Creates the class asking for riid. module empty: the registered class.
 // On failure prints why and returns EXIT_NO_MODULE.
-ExitCode create_handler(const std::wstring& module, REFIID riid, void** object);
+ExitCode create_handler(const std::wstring& module, REFIID riid, void** object,
+                        REFCLSID clsid = CLSID_Quirebinder);
 
 // Initialises handler (which must offer IInitializeWithStream) with a
 // read-only stream on path, as the thumbnail cache and the property system

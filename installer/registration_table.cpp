@@ -6,7 +6,8 @@ namespace registration {
 
 namespace {
 
-// A row of the table. In its texts "<clsid>" stands for the class, "<progid>"
+// A row of the table. In its texts "<clsid>" stands for the class,
+// "<preview-clsid>" for the preview handler's, "<progid>"
 // for the file type and "<ext>" for each extension in turn, giving one entry
 // per extension.
 struct Row {
@@ -17,6 +18,10 @@ struct Row {
     const char* data;
     Ownership ownership;
 };
+
+constexpr char DETAILS[] =
+    "prop:System.Title;System.Author;System.Language;System.Size;System.DateModified";
+constexpr char TITLE_AND_AUTHOR[] = "prop:System.Title;System.Author";
 
 constexpr Row CLASS_ROWS[] = {
     {Hive::Classes, "CLSID", "<clsid>", "", "Quirebinder", Ownership::Own},
@@ -30,6 +35,16 @@ constexpr Row CLASS_ROWS[] = {
     {Hive::Classes, "", "<progid>", "", "MOBI e-book", Ownership::Own},
     {Hive::Classes, "", "<progid>\\shellex\\PropertySheetHandlers\\Quirebinder", "",
      "<clsid>", Ownership::Own},
+    // The preview handler, run by the shell's preview host.
+    {Hive::Classes, "CLSID", "<preview-clsid>", "", "Quirebinder Preview", Ownership::Own},
+    {Hive::Classes, "CLSID", "<preview-clsid>", "AppID", PREVIEW_HOST, Ownership::Own},
+    {Hive::Classes, "CLSID", "<preview-clsid>\\InprocServer32", "", MODULE_PATH, Ownership::Own},
+    {Hive::Classes, "CLSID", "<preview-clsid>\\InprocServer32", "ThreadingModel", "Apartment",
+     Ownership::Own},
+    {Hive::Machine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved",
+     "", "<preview-clsid>", "Quirebinder Preview", Ownership::Own},
+    {Hive::Machine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\PreviewHandlers", "",
+     "<preview-clsid>", "Quirebinder Preview", Ownership::Own},
 };
 
 constexpr Row EXTENSION_ROWS[] = {
@@ -44,6 +59,17 @@ constexpr Row EXTENSION_ROWS[] = {
      "", "<clsid>", Ownership::Own},
     {Hive::Machine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\PropertySystem\\PropertyHandlers",
      "<ext>", "", "<clsid>", Ownership::Shared},
+    // IPreviewHandler
+    {Hive::Classes, "", "<ext>\\ShellEx\\{8895B1C6-B41F-4C1C-A562-0D564250836F}", "",
+     "<preview-clsid>", Ownership::Shared},
+    // What the Details pane, the tooltip and the preview's title show of the
+    // properties; another program may have chosen its own lists.
+    {Hive::Classes, "SystemFileAssociations", "<ext>", "PreviewDetails", DETAILS, Ownership::Shared},
+    {Hive::Classes, "SystemFileAssociations", "<ext>", "FullDetails", DETAILS, Ownership::Shared},
+    {Hive::Classes, "SystemFileAssociations", "<ext>", "InfoTip", TITLE_AND_AUTHOR,
+     Ownership::Shared},
+    {Hive::Classes, "SystemFileAssociations", "<ext>", "PreviewTitle", TITLE_AND_AUTHOR,
+     Ownership::Shared},
 };
 
 std::string replace_all(std::string text, const std::string& from, const std::string& to)
@@ -57,6 +83,7 @@ std::string replace_all(std::string text, const std::string& from, const std::st
 std::string fill(const char* text, const std::string& extension)
 {
     std::string result = replace_all(text, "<clsid>", CLSID_TEXT);
+    result = replace_all(result, "<preview-clsid>", PREVIEW_CLSID_TEXT);
     result = replace_all(result, "<progid>", PROGID);
     return replace_all(result, "<ext>", extension);
 }
@@ -97,9 +124,11 @@ const std::vector<Entry>& entries()
     return list;
 }
 
-std::string expand(const std::string& data, const std::string& module_path)
+std::string expand(const std::string& data, const std::string& module_path, Machine machine)
 {
-    return replace_all(data, MODULE_PATH, module_path);
+    const char* host = machine == Machine::X64 ? "{6d2b5079-2f0b-48dd-ab7f-97cec514d30b}"
+                                               : "{534a1e02-d58f-44f0-b58b-36cbed287c7c}";
+    return replace_all(replace_all(data, MODULE_PATH, module_path), PREVIEW_HOST, host);
 }
 
 }  // namespace registration

@@ -12,8 +12,15 @@ namespace registration {
 
 constexpr char CLSID_TEXT[] = "{BA91BBAF-9243-49BD-B0DA-97BFC25EB976}";
 constexpr char PROGID[] = "Quirebinder.Book";
+constexpr char PREVIEW_CLSID_TEXT[] = "{8A5B7DE6-40AE-4FD0-9C3B-AB9A17C761E4}";
 // Stands for the full path of the registered module in an entry's data.
 constexpr char MODULE_PATH[] = "<module>";
+// Stands for the AppID of the shell's preview host of the module's machine:
+// a 64-bit module runs in the 64-bit host, a 32-bit one in its host under
+// WOW64.
+constexpr char PREVIEW_HOST[] = "<preview-host>";
+
+enum class Machine { X64, X86 };
 
 // Where an entry lives.
 enum class Hive {
@@ -57,7 +64,8 @@ const std::vector<std::string>& extensions();
 // walks them in reverse.
 const std::vector<Entry>& entries();
 
-// data with MODULE_PATH replaced by module_path.
-std::string expand(const std::string& data, const std::string& module_path);
+// data with MODULE_PATH replaced by module_path and PREVIEW_HOST by the
+// preview host of the module's machine.
+std::string expand(const std::string& data, const std::string& module_path, Machine machine);
 
 }  // namespace registration

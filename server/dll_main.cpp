@@ -3,6 +3,7 @@
 #include <unknwn.h>
 
 #include "handler/quirebinder.h"
+#include "preview/preview_handler.h"
 #include "server/class_factory.h"
 #include "server/module.h"
 
@@ -17,6 +18,7 @@ struct ClassObject {
 
 const ClassObject CLASS_OBJECTS[] = {
     {&CLSID_Quirebinder, create_and_query<CClassFactory<Quirebinder>>},
+    {&CLSID_QuirebinderPreview, create_and_query<CClassFactory<PreviewHandler>>},
 };
 
 }  // namespace

@@ -1,5 +1,7 @@
 #!/bin/sh
-# Installs, idempotently, every Debian package the build and the tests need.
+# Installs, idempotently, every Debian package the build and the tests need
+# (a CJK font among them, so that the captures of Chinese and Japanese
+# books show their characters under Wine).
 # With --bench it also installs what only tools/bench.sh needs (the peer
 # library the metadata benchmark compares against).
 set -eu
@@ -10,7 +12,8 @@ binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
 wine wine64 xvfb xauth
 googletest
 clang libclang-rt-14-dev llvm
-wixl msitools"
+wixl msitools
+fonts-wqy-microhei"
 
 BENCH_PACKAGES="libmobi-dev pkg-config"
 
