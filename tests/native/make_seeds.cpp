@@ -74,6 +74,20 @@ int main(int argc, char** argv)
         write(b.build().bytes);
     }
 
+    // Books with text for the text reader: every compression, both code
+    // pages, records cut inside markup and sequences, trailing entries.
+    const std::string markup =
+        "<html><head><style>p{x:y}</style></head><body><h1>T\xC3\xADtulo</h1><p>One &amp; two &#x263A; "
+        "<b>th</b>ree\xE2\x80\x94 four\xF0\x9F\x98\x80</p><!-- c --><script>a<b</script><br/>five</body></html>";
+    for (std::uint16_t compression : {1, 2, 17480})
+        for (const TextLayout& layout : {TextLayout{7, true, 2, 6}, TextLayout{4096, false, 1}}) {
+            MobiBuilder b;
+            b.compression = compression;
+            b.text_encoding = layout.multibyte ? 65001 : 1252;
+            b.add_book_text(bytes_of(markup), layout);
+            write(b.build().bytes);
+        }
+
     for (int i = 2; i < argc; ++i)
         if (fs::is_directory(argv[i]))
             for (const fs::directory_entry& entry : fs::directory_iterator(argv[i]))
