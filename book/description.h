@@ -1,6 +1,5 @@
 // A book's description: the value of its EXTH 103 record, which the
-// container analysis does not keep, and the plain text of such markup.
-// Platform-independent.
+// container analysis does not keep, as plain text. Platform-independent.
 #pragma once
 
 #include <cstdint>
@@ -16,9 +15,8 @@
 bool find_exth_value(const std::vector<std::uint8_t>& record0, std::uint32_t type,
                      ByteSpan& value);
 
-// text without its tags, comments and the contents of script and style
-// elements; character references replaced (the five XML names, &nbsp; and
-// numeric ones); runs of white space made one space; a paragraph, heading,
-// list item, div or br tag made one line break ('\n'). No line starts or
-// ends with a space and no break is doubled.
-std::wstring plain_text_of_markup(const std::wstring& text);
+// The plain text of the description's markup (tags dropped, references
+// resolved, white space collapsed, block tags made '\n') in the book's
+// code page, 1252 or 65001; false for another code page.
+bool description_text(const std::uint8_t* bytes, std::uint32_t count, std::uint32_t code_page,
+                      std::u16string& text);

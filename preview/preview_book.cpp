@@ -58,8 +58,11 @@ std::wstring description_of(IStream* stream)
     if (analyze_container(reader, false, observer, info) != BOOK_OK ||
         !find_exth_value(info.record0, 103, span))
         return {};
-    return plain_text_of_markup(
-        decode_text(info.record0.data() + span.offset, span.size, info.text_encoding));
+    const std::uint8_t* bytes = info.record0.data() + span.offset;
+    std::u16string text;
+    if (!description_text(bytes, span.size, info.text_encoding, text))
+        return decode_text(bytes, span.size, info.text_encoding);  // as the other fields
+    return std::wstring(text.begin(), text.end());
 }
 
 // The first OPENING_TEXT_CHARS characters of the book's text, cut at the
