@@ -140,6 +140,17 @@ TEST(HostCommand, ThumbnailOfEveryBookWithACoverIsAPngOfTheFittedSize)
     }
 }
 
+TEST(HostCommand, PreviewWritesACaptureOfThePane)
+{
+    const std::wstring folder = scratch_folder();
+    const std::wstring png = folder + L"\\preview.png";
+    const HostRun run = run_host(L"preview \"" + book("cafe-noir.mobi") + L"\" --size 400x300 -o \"" +
+                                     png + L"\" --dll \"" + module_path() + L"\"",
+                                 folder);
+    EXPECT_EQ(0u, run.exit_code) << run.err;
+    EXPECT_EQ((std::pair<std::uint32_t, std::uint32_t>(400, 300)), png_size(read_file(png)));
+}
+
 TEST(HostCommand, EachFailureHasItsOwnExitCodeAndMessage)
 {
     const std::wstring folder = scratch_folder();
@@ -172,6 +183,8 @@ TEST(HostCommand, EachFailureHasItsOwnExitCodeAndMessage)
          "cannot create the registered class"},
         {L"register --dll \"" + folder + L"\\none.dll\"", EXIT_NO_MODULE, "no such module"},
         {L"sheet \"" + folder + L"\\missing.mobi\"", EXIT_NO_FILE, "no such file"},
+        {L"preview x.mobi --size 640x0", EXIT_USAGE, "--size must be WxH"},
+        {L"preview \"" + folder + L"\\missing.mobi\"" + dll, EXIT_NO_FILE, "cannot read"},
         {L"sheet \"" + book("cafe-noir.mobi") + L"\" \"" + module_path() + L"\"", EXIT_USAGE,
          "must be in one folder"},
     };
