@@ -29,13 +29,6 @@ public:
     void step_failed(const char*, int, book_status) override {}
 };
 
-std::wstring load_text(UINT id)
-{
-    const wchar_t* text = nullptr;
-    const int length = LoadStringW(g_module.instance, id, reinterpret_cast<LPWSTR>(&text), 0);
-    return length > 0 && text ? std::wstring(text, std::size_t(length)) : std::wstring();
-}
-
 // '\n' as the edit control's CR LF.
 std::wstring with_crlf(const std::wstring& text)
 {
@@ -117,6 +110,13 @@ HRESULT read_cover(MobiBook& source, PreviewBook& book)
 
 }  // namespace
 
+std::wstring preview_text(UINT id)
+{
+    const wchar_t* text = nullptr;
+    const int length = LoadStringW(g_module.instance, id, reinterpret_cast<LPWSTR>(&text), 0);
+    return length > 0 && text ? std::wstring(text, std::size_t(length)) : std::wstring();
+}
+
 HRESULT read_preview_book(IStream* stream, PreviewBook& book)
 {
     book = PreviewBook();
@@ -135,7 +135,7 @@ HRESULT read_preview_book(IStream* stream, PreviewBook& book)
 
     std::wstring text = description_of(stream);
     const std::wstring opening =
-        book.encrypted ? load_text(IDS_PREVIEW_ENCRYPTED) : opening_text_of(stream);
+        book.encrypted ? preview_text(IDS_PREVIEW_ENCRYPTED) : opening_text_of(stream);
     if (!text.empty() && !opening.empty())
         text += L"\n\n";
     text += opening;

@@ -28,6 +28,9 @@ struct PreviewBook {
 // Largest side of the cover kept in memory.
 constexpr UINT COVER_LIMIT = 1600;
 
+// A text of the module's string table in the user's language.
+std::wstring preview_text(UINT id);
+
 // Reads stream into book. A file that is not a book leaves valid false and
 // answers S_OK; a failure of the stream or of memory is returned (the book
 // is then shown as not valid). A cover that does not decode is left out.

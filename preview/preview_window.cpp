@@ -40,13 +40,6 @@ UINT window_dpi(HWND window)
     return dpi == 0 ? 96 : dpi;
 }
 
-std::wstring load_text(UINT id)
-{
-    const wchar_t* text = nullptr;
-    const int length = LoadStringW(g_module.instance, id, reinterpret_cast<LPWSTR>(&text), 0);
-    return length > 0 && text ? std::wstring(text, std::size_t(length)) : std::wstring();
-}
-
 // The lines under the title: the details the book has.
 std::vector<const std::wstring*> details_of(const PreviewBook& book)
 {
@@ -102,7 +95,7 @@ HRESULT PreviewWindow::create(HWND parent, const RECT& rect, PreviewBook book,
 {
     std::unique_ptr<PreviewWindow> made(new PreviewWindow(std::move(book), visuals));
     if (!made->book_.valid)
-        made->message_ = load_text(IDS_PREVIEW_NOT_MOBI);
+        made->message_ = preview_text(IDS_PREVIEW_NOT_MOBI);
 
     WNDCLASSEXW window_class = {};
     window_class.cbSize = sizeof(window_class);

@@ -222,7 +222,7 @@ TEST(PreviewText, MarkupGoneAccentsOfA1252BookAndEveryFixtureHosted)
     }
 }
 
-TEST(PreviewKeyboard, FocusGoesToTheTextAndTabLeavesThroughTheFrame)
+TEST(PreviewHost, FocusGoesToTheTextTabLeavesThroughTheFrameAndColoursAreTheHosts)
 {
     PreviewHost host;
     ASSERT_EQ(S_OK, host.start(new_preview_handler().Get(),
@@ -237,6 +237,13 @@ TEST(PreviewKeyboard, FocusGoesToTheTextAndTabLeavesThroughTheFrame)
     EXPECT_EQ(S_OK, host.handler()->TranslateAccelerator(&key));
     EXPECT_EQ(host.frame(), GetFocus());
     EXPECT_EQ(2, host.keys_from_handler());
+
+    // The host's colours, as a dark theme gives them.
+    ComPtr<IPreviewHandlerVisuals> visuals;
+    ASSERT_EQ(S_OK, host.handler()->QueryInterface(IID_PPV_ARGS(&visuals)));
+    EXPECT_EQ(S_OK, visuals->SetBackgroundColor(RGB(0x20, 0x30, 0x40)));
+    EXPECT_EQ(S_OK, visuals->SetTextColor(RGB(0xF0, 0xE0, 0xD0)));
+    EXPECT_EQ(0x203040u, capture(host, L"preview-host-colours").at(2, 2));
 }
 
 TEST(PreviewLeaks, FiveHundredSetRectDoPreviewUnloadCyclesLeaveNothing)
