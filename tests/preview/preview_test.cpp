@@ -203,8 +203,8 @@ TEST(PreviewText, MarkupGoneAccentsOfA1252BookAndEveryFixtureHosted)
                                    L"<!-- note --><script>x<y</script><p>Second&#x2026;</p></div>"),
                               Bytes(8, ' ')),
          L"A bold tale & more\r\nSecond\u2026"},
-        {"1252", built_book(false, 1252, accents, accents, Bytes(8, ' ')),
-         L"R\u00e9sum\u00e9 na\u00efve"},
+        {"1252", built_book(false, 1252, accents, accents, accents),
+         L"R\u00e9sum\u00e9 na\u00efve\r\n\r\nR\u00e9sum\u00e9 na\u00efve"},
     };
     for (const auto& c : built) {
         SCOPED_TRACE(c.name);
