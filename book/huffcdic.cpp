@@ -19,19 +19,18 @@
 
 namespace {
 
-// 32 bits of in (zeros past its end) from bit position bit on.
-std::uint32_t peek32(const std::uint8_t* in, std::size_t size, std::size_t bit)
+// 64 bits of in from byte at on, zeros past its end.
+std::uint64_t fill64(const std::uint8_t* in, std::size_t size, std::size_t at)
 {
-    const std::size_t byte = bit >> 3;
     std::uint64_t window = 0;
-    if (size >= 8 && byte <= size - 8) {
+    if (size >= 8 && at <= size - 8) {
         for (int k = 0; k < 8; ++k)
-            window = window << 8 | in[byte + k];
+            window = window << 8 | in[at + k];
     } else {
         for (std::size_t k = 0; k < 8; ++k)
-            window = window << 8 | (byte + k < size ? in[byte + k] : 0);
+            window = window << 8 | (at < size && k < size - at ? in[at + k] : 0);
     }
-    return std::uint32_t((window << (bit & 7)) >> 32);
+    return window;
 }
 
 }  // namespace
@@ -54,7 +53,41 @@ bool HuffCdic::load_huff(const std::uint8_t* data, std::size_t size)
         mincode_[length] = low << (32 - length);
         maxcode_[length] = ((high + 1) << (32 - length)) - 1;  // wraps as the writers' arithmetic does
     }
+    // A prefix whose lowest and highest codes resolve to the same length,
+    // no longer than the prefix, resolves every code that starts with it
+    // the same way (each comparison with the lowest codes is monotonic),
+    // and the index depends on the first length bits alone (the highest
+    // codes end in ones).
+    for (std::uint32_t prefix = 0; prefix < (1u << FAST_BITS); ++prefix) {
+        const std::uint32_t low = prefix << (32 - FAST_BITS), high = low | ((1u << (32 - FAST_BITS)) - 1);
+        std::uint32_t length_low, length_high, index;
+        fast_[prefix] = Fast{};
+        if (resolve(low, length_low, index) && resolve(high, length_high, index) && length_low == length_high &&
+            length_low <= FAST_BITS)
+            fast_[prefix] = Fast{length_low, index};
+    }
     scratch_.resize(MAX_DEPTH + 2);
+    return true;
+}
+
+bool HuffCdic::resolve(std::uint32_t code, std::uint32_t& length, std::uint32_t& index) const
+{
+    const std::uint32_t t1 = table1_[code >> 24];
+    length = t1 & 0x1F;
+    std::uint32_t maxcode;
+    if (t1 & 0x80) {
+        if (length == 0)
+            return false;
+        maxcode = (((t1 >> 8) + 1) << (32 - length)) - 1;
+    } else {
+        while (code < mincode_[length])
+            if (++length > 32)
+                return false;
+        if (length == 0)
+            return false;
+        maxcode = maxcode_[length];
+    }
+    index = (maxcode - code) >> (32 - length);
     return true;
 }
 
@@ -78,29 +111,21 @@ bool HuffCdic::add_cdic(const std::uint8_t* data, std::size_t size, std::size_t 
         return false;
     const std::uint32_t base = std::uint32_t(dictionary_.size());
     dictionary_.insert(dictionary_.end(), data + 16, data + size);
-    const std::uint32_t end = std::uint32_t(dictionary_.size());
+    // Entries are checked here and refused when used: an entry past its
+    // record's end breaks only the text that uses it.
+    const std::size_t bytes = size - 16;
     for (std::size_t i = 0; i < count; ++i) {
         Entry e;
-        e.at = base + get2(data + 16 + 2 * i);
-        e.record_end = end;
+        const std::size_t at = get2(data + 16 + 2 * i);
+        if (at + 2 <= bytes) {
+            const std::uint16_t field = get2(data + 16 + at);
+            e.size = field & 0x7FFFu;
+            e.at = base + std::uint32_t(at) + 2;
+            if (e.size <= bytes - at - 2)
+                e.kind = field & 0x8000 ? Kind::literal : Kind::unexpanded;
+        }
         entries_.push_back(e);
     }
-    state_.resize(entries_.size(), Expansion::unexpanded);
-    return true;
-}
-
-bool HuffCdic::entry_bytes(std::size_t index, const std::uint8_t*& bytes, std::uint32_t& size,
-                           bool& literal) const
-{
-    const Entry& e = entries_[index];
-    if (e.at > e.record_end || e.record_end - e.at < 2)
-        return false;
-    const std::uint16_t field = get2(dictionary_.data() + e.at);
-    size = field & 0x7FFF;
-    literal = (field & 0x8000) != 0;
-    if (size > e.record_end - e.at - 2)
-        return false;
-    bytes = dictionary_.data() + e.at + 2;
     return true;
 }
 
@@ -112,80 +137,84 @@ bool HuffCdic::decompress(const std::uint8_t* in, std::size_t size, std::size_t 
         return false;
     limit_ = limit;
     steps_left_ = max_steps;
-    return decode(in, size, 0, out);
+    // Output goes through pointers into buffers of limit bytes.
+    out.resize(limit);
+    std::size_t produced = 0;
+    const bool ok = decode(in, size, 0, out.data(), produced);
+    out.resize(produced);
+    return ok;
 }
 
-bool HuffCdic::decode(const std::uint8_t* in, std::size_t size, int depth, std::vector<std::uint8_t>& out)
+bool HuffCdic::decode(const std::uint8_t* in, std::size_t size, int depth, std::uint8_t* out,
+                      std::size_t& produced)
 {
-    if (depth > MAX_DEPTH)
-        return false;
-    const std::size_t total_bits = size * 8;
     // Expansions are kept up to four times the dictionary's size (real
     // entries expand to a few times their own), and 1 MiB.
     const std::size_t cache_limit = 4 * dictionary_.size() + (std::size_t(1) << 20);
-    for (std::size_t bit = 0;;) {
-        const std::uint32_t code = peek32(in, size, bit);
-        const std::uint32_t t1 = table1_[code >> 24];
-        std::uint32_t length = t1 & 0x1F;
-        std::uint32_t maxcode;
-        if (t1 & 0x80) {
-            if (length == 0)
-                return false;
-            maxcode = (((t1 >> 8) + 1) << (32 - length)) - 1;
-        } else {
-            while (code < mincode_[length])
-                if (++length > 32)
-                    return false;
-            if (length == 0)
-                return false;
-            maxcode = maxcode_[length];
+    // The code is the 32 bits from bit 64 - window_bits of window on; the
+    // window moves on by 4 bytes once 32 bits are used.
+    std::uint64_t window = fill64(in, size, 0);
+    int window_bits = 32;
+    std::size_t next = 4;
+    std::uint64_t bits_left = std::uint64_t(size) * 8;
+    for (;;) {
+        if (window_bits <= 0) {
+            window_bits += 32;
+            window = fill64(in, size, next);
+            next += 4;
         }
-        if (total_bits - bit < length)
+        const std::uint32_t code = std::uint32_t(window >> window_bits);
+        const Fast fast = fast_[code >> (32 - FAST_BITS)];
+        std::uint32_t length = fast.length, index = fast.index;
+        if (length == 0 && !resolve(code, length, index))
+            return false;
+        if (bits_left < length)
             return true;  // the padding at the end
-        bit += length;
+        bits_left -= length;
+        window_bits -= int(length);
         if (steps_left_ == 0)
             return false;
         --steps_left_;
         ++total_steps_;
 
-        const std::uint32_t index = (maxcode - code) >> (32 - length);
         if (index >= entries_.size())
             return false;
+        Entry& e = entries_[index];
         const std::uint8_t* bytes;
-        std::uint32_t n;
-        bool literal;
-        if (!entry_bytes(index, bytes, n, literal))
-            return false;
-        if (literal) {
-            if (n > limit_ - out.size())
-                return false;
-            out.insert(out.end(), bytes, bytes + n);
-            continue;
-        }
-        switch (state_[index]) {
-        case Expansion::expanding:
-            return false;  // the entry refers to itself
-        case Expansion::unexpanded: {
+        switch (e.kind) {
+        case Kind::literal:
+            bytes = dictionary_.data() + e.at;
+            break;
+        case Kind::unexpanded: {
             if (depth + 1 > MAX_DEPTH)
                 return false;
-            state_[index] = Expansion::expanding;
+            e.kind = Kind::expanding;
             std::vector<std::uint8_t>& expansion = scratch_[std::size_t(depth) + 1];
-            expansion.clear();
-            if (!decode(bytes, n, depth + 1, expansion) || expansion.size() > cache_limit - std::min(cache_limit, cache_.size()))
+            if (expansion.size() < limit_)
+                expansion.resize(limit_);
+            std::size_t got = 0;
+            if (!decode(dictionary_.data() + e.at, e.size, depth + 1, expansion.data(), got) ||
+                got > cache_limit - std::min(cache_limit, cache_.size()))
                 return false;
-            Entry& e = entries_[index];
-            e.cached = std::uint32_t(cache_.size());
-            e.cached_size = std::uint32_t(expansion.size());
-            cache_.insert(cache_.end(), expansion.begin(), expansion.end());
-            state_[index] = Expansion::expanded;
+            e.at = std::uint32_t(cache_.size());
+            e.size = std::uint32_t(got);
+            cache_.insert(cache_.end(), expansion.begin(), expansion.begin() + std::ptrdiff_t(got));
+            e.kind = Kind::expanded;
+            bytes = cache_.data() + e.at;
             break;
         }
+        case Kind::expanded:
+            if (depth + 1 > MAX_DEPTH)
+                return false;  // as deep as expanding it would be
+            bytes = cache_.data() + e.at;
+            break;
         default:
-            break;
+            return false;  // a cycle, or an entry past its record
         }
-        const Entry& e = entries_[index];
-        if (e.cached_size > limit_ - out.size())
+        if (e.size > limit_ - produced)
             return false;
-        out.insert(out.end(), cache_.begin() + e.cached, cache_.begin() + e.cached + e.cached_size);
+        if (e.size != 0)
+            std::memcpy(out + produced, bytes, e.size);
+        produced += e.size;
     }
 }

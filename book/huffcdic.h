@@ -35,18 +35,33 @@ public:
     std::uint64_t steps() const { return total_steps_; }
 
 private:
-    // Of a compressed entry (literal entries are never expanded).
-    enum class Expansion : std::uint8_t { unexpanded, expanding, expanded };
+    enum class Kind : std::uint8_t {
+        broken,      // its offset or length runs past its CDIC record
+        literal,     // bytes in dictionary_
+        unexpanded,  // compressed bytes in dictionary_
+        expanding,   // being expanded: a reference to it is a cycle
+        expanded,    // its expansion in cache_
+    };
     struct Entry {
-        std::uint32_t at = 0;         // its length field in dictionary_
-        std::uint32_t record_end = 0; // end of its CDIC record's bytes in dictionary_
-        std::uint32_t cached = 0;     // its expansion in cache_, once expanded
-        std::uint32_t cached_size = 0;
+        std::uint32_t at = 0;
+        std::uint32_t size = 0;
+        Kind kind = Kind::broken;
     };
 
-    bool decode(const std::uint8_t* in, std::size_t size, int depth, std::vector<std::uint8_t>& out);
-    bool entry_bytes(std::size_t index, const std::uint8_t*& bytes, std::uint32_t& size, bool& literal) const;
+    // The length and entry index of a code read from the tables, or false
+    // for a code they give no valid length.
+    bool resolve(std::uint32_t code, std::uint32_t& length, std::uint32_t& index) const;
+    // Appends to out[produced, limit_).
+    bool decode(const std::uint8_t* in, std::size_t size, int depth, std::uint8_t* out, std::size_t& produced);
 
+    // Codes of at most FAST_BITS bits by their first FAST_BITS bits: the
+    // length (0: resolve the code from the tables) and the entry index.
+    static constexpr int FAST_BITS = 10;
+    struct Fast {
+        std::uint32_t length = 0;
+        std::uint32_t index = 0;
+    };
+    Fast fast_[1 << FAST_BITS];
     std::uint32_t table1_[256] = {};
     std::uint32_t mincode_[33] = {};
     std::uint32_t maxcode_[33] = {};
@@ -55,7 +70,6 @@ private:
 
     std::vector<std::uint8_t> dictionary_;   // the CDIC records' bytes after their headers
     std::vector<Entry> entries_;
-    std::vector<Expansion> state_;
     std::vector<std::uint8_t> cache_;        // expansions of compressed entries
     std::vector<std::vector<std::uint8_t>> scratch_;  // one expansion buffer per depth
 

@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr std::size_t NAME_MAX = 16;       // longer tag names match nothing we act on
 constexpr std::size_t REFERENCE_MAX = 32;  // longer "references" are text
 
 // Windows-1252 bytes 0x80-0x9F; the five unassigned ones map to the C1
@@ -68,16 +67,18 @@ char32_t resolve(const std::string& text)
             return 0xFFFD;
         return value;
     }
-    char32_t latin1 = 0xA0;
-    for (const char* p = LATIN1_NAMES; *p; ++latin1) {
-        const char* space = std::strchr(p, ' ');
-        if (std::size_t(space - p) == text.size() && text.compare(0, text.size(), p, text.size()) == 0)
-            return latin1;
-        p = space + 1;
-    }
     for (const NamedReference& r : OTHER_NAMES)
         if (text == r.name)
             return r.value;
+    char32_t latin1 = 0xA0;
+    for (const char* p = LATIN1_NAMES; *p; ++latin1) {
+        std::size_t length = 0;
+        while (p[length] != ' ')
+            ++length;
+        if (length == text.size() && std::memcmp(p, text.data(), length) == 0)
+            return latin1;
+        p += length + 1;
+    }
     return 0;
 }
 
@@ -89,80 +90,286 @@ bool is_space(char32_t c)
 bool is_letter(char32_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool is_digit(char32_t c) { return c >= '0' && c <= '9'; }
 
-bool is_block(const std::string& name)
+const char* const BLOCKS[] = {
+    "p",  "div", "br", "h1", "h2", "h3", "h4", "h5", "h6", "li", "tr", "blockquote",
+    "mbp:pagebreak", "ul", "ol", "dl", "dt", "dd", "table", "td", "th", "hr", "body"};
+// The elements whose content is skipped, by MarkupText::Skip.
+const char* const SKIPPED_NAMES[] = {nullptr, "head", "style", "script"};
+
+// Classes of ASCII bytes in text: plain characters (copied as they are),
+// white space, markup ('<', '&') and controls.
+enum : std::uint8_t { PLAIN, SPACE, MARKUP, CONTROL };
+struct AsciiClasses {
+    std::uint8_t of[128];
+    constexpr AsciiClasses() : of()
+    {
+        for (int c = 0; c < 128; ++c)
+            of[c] = c == '<' || c == '&'                                          ? MARKUP
+                    : c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' ? SPACE
+                    : c < 0x20 || c == 0x7F                                        ? CONTROL
+                                                                                   : PLAIN;
+    }
+};
+constexpr AsciiClasses ASCII;
+
+// Eight bytes at a time: byte k of p at bits 8k to 8k + 7.
+std::uint64_t load8(const std::uint8_t* p)
 {
-    static const char* const BLOCKS[] = {
-        "p",  "div", "br", "h1", "h2", "h3", "h4", "h5", "h6", "li", "tr", "blockquote",
-        "mbp:pagebreak", "ul", "ol", "dl", "dt", "dd", "table", "td", "th", "hr", "body"};
-    for (const char* block : BLOCKS)
-        if (name == block)
-            return true;
-    return false;
+    std::uint64_t x = 0;
+    for (int k = 7; k >= 0; --k)
+        x = x << 8 | p[k];
+    return x;
 }
 
-bool is_skipped(const std::string& name)
+constexpr std::uint64_t EACH(std::uint8_t b) { return 0x0101010101010101u * b; }
+
+// 0x80 in each byte of x that is zero, and nothing else.
+constexpr std::uint64_t zero_bytes(std::uint64_t x)
 {
-    return name == "head" || name == "style" || name == "script";
+    return ~(((x & EACH(0x7F)) + EACH(0x7F)) | x | EACH(0x7F));
+}
+
+// How many of eight bytes x (following a plain character) the text keeps
+// as they are: 8 if they are plain ASCII characters and single spaces, 7 if
+// the last of them is a space (whether it stays depends on what follows),
+// else 0.
+constexpr int prose(std::uint64_t x)
+{
+    const std::uint64_t spaces = zero_bytes(x ^ EACH(' '));
+    const bool plain = (x & EACH(0x80)) == 0 &&                  // ASCII
+                       (~(x + EACH(0x60)) & EACH(0x80)) == 0 &&  // nothing below 0x20
+                       (zero_bytes(x ^ EACH(0x7F)) | zero_bytes(x ^ EACH('<')) | zero_bytes(x ^ EACH('&'))) == 0 &&
+                       (spaces & (spaces << 8 | 0x80)) == 0;     // no two spaces, none first
+    return !plain ? 0 : spaces >> 63 ? 7 : 8;
+}
+
+bool is_attribute_name(std::uint8_t c)
+{
+    return is_letter(c) || is_digit(c) || c == '-' || c == '_' || c == ':' || c == '.';
 }
 
 }  // namespace
 
+bool MarkupText::name_is(const char* name) const
+{
+    std::size_t k = 0;
+    while (k < name_size_ && name[k] == name_[k])
+        ++k;
+    return k == name_size_ && name[k] == 0;
+}
+
+void MarkupText::start(std::u16string& out, std::size_t room)
+{
+    const std::size_t used = out.size();
+    out.resize(used + room);
+    out_ = &out;
+    write_ = &out[0] + used;
+    write_end_ = &out[0] + out.size();
+}
+
+void MarkupText::grow()
+{
+    const std::size_t used = std::size_t(write_ - &(*out_)[0]);
+    out_->resize(out_->size() + out_->size() / 2 + 64);
+    write_ = &(*out_)[0] + used;
+    write_end_ = &(*out_)[0] + out_->size();
+}
+
+void MarkupText::stop()
+{
+    out_->resize(std::size_t(write_ - &(*out_)[0]));
+    out_ = nullptr;
+    write_ = write_end_ = nullptr;
+}
+
 void MarkupText::feed(const std::uint8_t* bytes, std::size_t n, std::u16string& out)
 {
-    if (!utf8_) {
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::uint8_t b = bytes[i];
-            parse(b >= 0x80 && b < 0xA0 ? char32_t(CP1252_HIGH[b - 0x80]) : char32_t(b), out);
+    // A byte gives at most one character on average; what an earlier feed
+    // left pending (a separator, a reference, '<') comes on top.
+    start(out, n + 64);
+    for (std::size_t i = 0; i < n;) {
+        const std::uint8_t b = bytes[i];
+        // Fast paths, which do what the state machine does for these bytes.
+        if (needed_ == 0 && state_ == State::text) {
+            if (b == '<' && skipping_ != Skip::style && skipping_ != Skip::script) {
+                const std::size_t after = whole_tag(bytes + i, n - i);
+                if (after != 0) {
+                    i += after;
+                    continue;
+                }
+            } else if (skipping_ != Skip::none) {
+                // Only '<' matters here, and no UTF-8 sequence contains it.
+                const void* lt = std::memchr(bytes + i, '<', n - i);
+                const std::size_t at = lt ? std::size_t(static_cast<const std::uint8_t*>(lt) - bytes) : n;
+                if (at != i) {
+                    i = at;
+                    continue;
+                }
+            } else if (b < 0x80 && ASCII.of[b] == PLAIN) {
+                if (separator_ != Separator::none && started_)
+                    put(separator_ == Separator::paragraph ? u'\n' : u' ');
+                separator_ = Separator::none;
+                started_ = true;
+                // Words of plain characters and the single spaces between
+                // them, copied in one loop (through locals: the bytes may
+                // alias the members).
+                char16_t* w = write_;
+                char16_t* const end = write_end_;
+                for (;;) {
+                    for (int kept; n - i >= 8 && end - w >= 8 && (kept = prose(load8(bytes + i))) != 0;) {
+                        for (int k = 0; k < 8; ++k)
+                            w[k] = bytes[i + k];
+                        w += kept;
+                        i += std::size_t(kept);
+                    }
+                    std::uint8_t c;
+                    while (i < n && w != end && (c = bytes[i]) < 0x80 && ASCII.of[c] == PLAIN) {
+                        *w++ = c;
+                        ++i;
+                    }
+                    if (n - i >= 2 && w != end && bytes[i] == ' ' && (c = bytes[i + 1]) < 0x80 && ASCII.of[c] == PLAIN) {
+                        *w++ = u' ';
+                        ++i;
+                        continue;
+                    }
+                    break;
+                }
+                write_ = w;
+                if (w == end)
+                    grow();
+                continue;
+            } else if (b < 0x80 && ASCII.of[b] == SPACE) {
+                if (separator_ == Separator::none)
+                    separator_ = Separator::space;
+                ++i;
+                continue;
+            } else if (utf8_ && b >= 0xC2 && b <= 0xDF && n - i >= 2 && (bytes[i + 1] & 0xC0) == 0x80) {
+                character(char32_t(b & 0x1F) << 6 | (bytes[i + 1] & 0x3F));
+                i += 2;
+                continue;
+            } else if (utf8_ && b >= 0xE0 && b <= 0xEF && n - i >= 3 &&
+                       bytes[i + 1] >= (b == 0xE0 ? 0xA0 : 0x80) && bytes[i + 1] <= (b == 0xED ? 0x9F : 0xBF) &&
+                       (bytes[i + 2] & 0xC0) == 0x80) {
+                character(char32_t(b & 0x0F) << 12 | char32_t(bytes[i + 1] & 0x3F) << 6 | (bytes[i + 2] & 0x3F));
+                i += 3;
+                continue;
+            }
+        } else if (needed_ == 0 && state_ == State::tag_rest && quote_ == 0 && is_attribute_name(b)) {
+            while (i < n && is_attribute_name(bytes[i]))
+                ++i;
+            after_equals_ = self_closing_ = false;
+            continue;
+        } else if (needed_ == 0 && state_ == State::tag_rest && quote_ != 0 && b != quote_) {
+            const void* end = std::memchr(bytes + i, int(quote_), n - i);
+            i = end ? std::size_t(static_cast<const std::uint8_t*>(end) - bytes) : n;
+            continue;
         }
+        decode(b);
+        ++i;
+    }
+    stop();
+}
+
+// A tag that starts at bytes[0] with '<' and a name, or "</" and a name,
+// and ends within the n bytes with ASCII alone: read as the state machine
+// reads it. Returns the bytes it took, or 0 for any other (the state
+// machine reads it).
+std::size_t MarkupText::whole_tag(const std::uint8_t* bytes, std::size_t n)
+{
+    std::size_t j = 1;
+    const bool closing = j < n && bytes[j] == '/';
+    j += closing;
+    if (j >= n || !is_letter(bytes[j]))
+        return 0;
+    const std::size_t name = j;
+    while (j < n && (is_letter(bytes[j]) || is_digit(bytes[j]) || bytes[j] == ':' || bytes[j] == '-' ||
+                     bytes[j] == '_'))
+        ++j;
+    const std::size_t name_end = j;
+    bool after_equals = false, self_closing = false;
+    std::uint8_t quote = 0;
+    for (;; ++j) {
+        if (j == n)
+            return 0;
+        const std::uint8_t c = bytes[j];
+        if (c >= 0x80)
+            return 0;
+        if (quote != 0) {
+            if (c == quote)
+                quote = 0;
+        } else if (c == '>') {
+            break;
+        } else if (c == '=') {
+            after_equals = true;
+            self_closing = false;
+        } else if (ASCII.of[c] != SPACE) {
+            if (after_equals && (c == '"' || c == '\''))
+                quote = c;
+            after_equals = false;
+            self_closing = c == '/';
+        }
+    }
+    name_size_ = 0;
+    for (std::size_t k = name; k < name_end; ++k)
+        name_push(char(is_letter(bytes[k]) ? bytes[k] | 0x20 : bytes[k]));
+    closing_ = closing;
+    self_closing_ = self_closing;
+    end_tag();
+    return j + 1;
+}
+
+void MarkupText::decode(std::uint8_t b)
+{
+    if (!utf8_) {
+        parse(b >= 0x80 && b < 0xA0 ? char32_t(CP1252_HIGH[b - 0x80]) : char32_t(b));
         return;
     }
     // UTF-8 as the WHATWG decoder reads it: each maximal invalid subpart
     // becomes one U+FFFD.
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::uint8_t b = bytes[i];
-        if (needed_ == 0) {
-            if (b < 0x80) {
-                parse(b, out);
-            } else if (b >= 0xC2 && b <= 0xDF) {
-                needed_ = 1, code_ = b & 0x1F;
-            } else if (b >= 0xE0 && b <= 0xEF) {
-                lower_ = b == 0xE0 ? 0xA0 : 0x80, upper_ = b == 0xED ? 0x9F : 0xBF;
-                needed_ = 2, code_ = b & 0x0F;
-            } else if (b >= 0xF0 && b <= 0xF4) {
-                lower_ = b == 0xF0 ? 0x90 : 0x80, upper_ = b == 0xF4 ? 0x8F : 0xBF;
-                needed_ = 3, code_ = b & 0x07;
-            } else {
-                parse(0xFFFD, out);
-            }
-            continue;
+    if (needed_ == 0) {
+        if (b < 0x80) {
+            parse(b);
+        } else if (b >= 0xC2 && b <= 0xDF) {
+            needed_ = 1, code_ = b & 0x1F;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            lower_ = b == 0xE0 ? 0xA0 : 0x80, upper_ = b == 0xED ? 0x9F : 0xBF;
+            needed_ = 2, code_ = b & 0x0F;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            lower_ = b == 0xF0 ? 0x90 : 0x80, upper_ = b == 0xF4 ? 0x8F : 0xBF;
+            needed_ = 3, code_ = b & 0x07;
+        } else {
+            parse(0xFFFD);
         }
-        if (b < lower_ || b > upper_) {
-            needed_ = 0, lower_ = 0x80, upper_ = 0xBF;
-            parse(0xFFFD, out);
-            --i;  // the byte starts afresh
-            continue;
-        }
-        lower_ = 0x80, upper_ = 0xBF;
-        code_ = code_ << 6 | (b & 0x3F);
-        if (--needed_ == 0)
-            parse(code_, out);
+        return;
     }
+    if (b < lower_ || b > upper_) {
+        needed_ = 0, lower_ = 0x80, upper_ = 0xBF;
+        parse(0xFFFD);
+        decode(b);  // the byte starts afresh
+        return;
+    }
+    lower_ = 0x80, upper_ = 0xBF;
+    code_ = code_ << 6 | (b & 0x3F);
+    if (--needed_ == 0)
+        parse(code_);
 }
 
 void MarkupText::finish(std::u16string& out)
 {
+    start(out, 64);
     if (needed_ != 0) {
         needed_ = 0, lower_ = 0x80, upper_ = 0xBF;
-        parse(0xFFFD, out);
+        parse(0xFFFD);
     }
     if (state_ == State::reference)
-        flush_reference(out);
-    else if (state_ == State::tag_open && skipping_.empty())
-        character('<', out);
+        flush_reference();
+    else if (state_ == State::tag_open && skipping_ == Skip::none)
+        character('<');
     state_ = State::text;
+    stop();
 }
 
-void MarkupText::parse(char32_t c, std::u16string& out)
+void MarkupText::parse(char32_t c)
 {
     switch (state_) {
     case State::text:
@@ -171,25 +378,25 @@ void MarkupText::parse(char32_t c, std::u16string& out)
         } else if (c == '&') {
             state_ = State::reference;
             reference_.clear();
-        } else if (skipping_.empty()) {
-            character(c, out);
+        } else if (skipping_ == Skip::none) {
+            character(c);
         }
         return;
     case State::tag_open:
-        name_.clear();
+        name_size_ = 0;
         closing_ = self_closing_ = after_equals_ = false;
         quote_ = 0;
-        if (skipping_ == "style" || skipping_ == "script") {
+        if (skipping_ == Skip::style || skipping_ == Skip::script) {
             // Their content is not markup: only an end tag ends it.
             state_ = c == '/' ? State::tag_name : State::text;
             closing_ = true;
             if (c != '/')
-                parse(c, out);
+                parse(c);
         } else if (c == '/') {
             closing_ = true;
             state_ = State::tag_name;
         } else if (is_letter(c)) {
-            name_.push_back(char(c | 0x20));
+            name_push(char(c | 0x20));
             state_ = State::tag_name;
         } else if (c == '!') {
             dashes_ = 0;
@@ -199,19 +406,18 @@ void MarkupText::parse(char32_t c, std::u16string& out)
         } else {
             // Not a tag: the '<' is text.
             state_ = State::text;
-            if (skipping_.empty())
-                character('<', out);
-            parse(c, out);
+            if (skipping_ == Skip::none)
+                character('<');
+            parse(c);
         }
         return;
     case State::tag_name:
         if (is_letter(c) || is_digit(c) || c == ':' || c == '-' || c == '_') {
-            if (name_.size() <= NAME_MAX)
-                name_.push_back(char(is_letter(c) ? c | 0x20 : c));
+            name_push(char(is_letter(c) ? c | 0x20 : c));
             return;
         }
         state_ = State::tag_rest;
-        parse(c, out);
+        parse(c);
         return;
     case State::tag_rest:
         if (quote_ != 0) {
@@ -241,7 +447,7 @@ void MarkupText::parse(char32_t c, std::u16string& out)
             return;
         }
         state_ = State::tag_rest;
-        parse(c, out);
+        parse(c);
         return;
     case State::comment:
         if (c == '>' && dashes_ >= 2)
@@ -253,49 +459,56 @@ void MarkupText::parse(char32_t c, std::u16string& out)
         if (c == ';') {
             const char32_t value = resolve(reference_);
             state_ = State::text;
-            if (!skipping_.empty())
+            if (skipping_ != Skip::none)
                 return;
             if (value != 0) {
-                character(value, out);
+                character(value);
             } else {
-                flush_reference(out);
-                character(';', out);
+                flush_reference();
+                character(';');
             }
         } else if ((is_letter(c) || is_digit(c) || c == '#') && reference_.size() < REFERENCE_MAX) {
             reference_.push_back(char(c));
         } else {
-            flush_reference(out);
-            parse(c, out);
+            flush_reference();
+            parse(c);
         }
         return;
     }
 }
 
-void MarkupText::flush_reference(std::u16string& out)
+void MarkupText::flush_reference()
 {
     state_ = State::text;
-    if (!skipping_.empty())
+    if (skipping_ != Skip::none)
         return;
-    character('&', out);
+    character('&');
     for (char c : reference_)
-        character(char32_t(c), out);
+        character(char32_t(c));
 }
 
 void MarkupText::end_tag()
 {
     state_ = State::text;
-    if (!skipping_.empty()) {
-        if (closing_ && name_ == skipping_)
-            skipping_.clear();
+    if (skipping_ != Skip::none) {
+        if (closing_ && name_is(SKIPPED_NAMES[int(skipping_)]))
+            skipping_ = Skip::none;
         return;
     }
-    if (!closing_ && !self_closing_ && is_skipped(name_))
-        skipping_ = name_;
-    else if (is_block(name_))
-        paragraph();
+    if (!closing_ && !self_closing_)
+        for (int skip = 1; skip <= 3; ++skip)
+            if (name_is(SKIPPED_NAMES[skip])) {
+                skipping_ = Skip(skip);
+                return;
+            }
+    for (const char* block : BLOCKS)
+        if (name_is(block)) {
+            paragraph();
+            return;
+        }
 }
 
-void MarkupText::character(char32_t c, std::u16string& out)
+void MarkupText::character(char32_t c)
 {
     if (is_space(c)) {
         if (separator_ == Separator::none)
@@ -305,14 +518,14 @@ void MarkupText::character(char32_t c, std::u16string& out)
     if (c < 0x20 || c == 0x7F || c == 0xFEFF)
         return;  // controls and byte order marks are not text
     if (started_ && separator_ != Separator::none)
-        out.push_back(separator_ == Separator::paragraph ? u'\n' : u' ');
+        put(separator_ == Separator::paragraph ? u'\n' : u' ');
     separator_ = Separator::none;
     started_ = true;
     if (c >= 0x10000) {
         c -= 0x10000;
-        out.push_back(char16_t(0xD800 + (c >> 10)));
-        out.push_back(char16_t(0xDC00 + (c & 0x3FF)));
+        put(char16_t(0xD800 + (c >> 10)));
+        put(char16_t(0xDC00 + (c & 0x3FF)));
     } else {
-        out.push_back(char16_t(c));
+        put(char16_t(c));
     }
 }

@@ -27,12 +27,24 @@ private:
     enum class State : std::uint8_t { text, tag_open, tag_name, tag_rest, bang, comment, reference };
     enum class Separator : std::uint8_t { none, space, paragraph };
 
-    void decoded(char32_t c, std::u16string& out);
-    void parse(char32_t c, std::u16string& out);
+    void decode(std::uint8_t b);
+    std::size_t whole_tag(const std::uint8_t* bytes, std::size_t n);
+    void parse(char32_t c);
     void end_tag();
-    void flush_reference(std::u16string& out);
-    void character(char32_t c, std::u16string& out);
+    void flush_reference();
+    void character(char32_t c);
     void paragraph() { separator_ = Separator::paragraph; }
+    // Output goes through a pointer into the caller's string, grown when
+    // it is full.
+    void start(std::u16string& out, std::size_t room);
+    void put(char16_t c)
+    {
+        if (write_ == write_end_)
+            grow();
+        *write_++ = c;
+    }
+    void grow();
+    void stop();
 
     const bool utf8_;
     // UTF-8 decoding: continuation bytes still needed, the code point so
@@ -46,11 +58,22 @@ private:
     bool self_closing_ = false;   // the tag's last character before '>' is '/'
     bool after_equals_ = false;   // an attribute value may start
     char32_t quote_ = 0;          // the quote of an attribute value being read
-    std::string name_;            // tag name, lower case (at most NAME_MAX bytes kept)
+    static constexpr std::size_t NAME_MAX = 16;  // longer names match no name we act on
+    char name_[NAME_MAX + 1] = {};  // tag name, lower case, its first NAME_MAX + 1 bytes
+    std::size_t name_size_ = 0;
+    void name_push(char c) { if (name_size_ <= NAME_MAX) name_[name_size_++] = c; }
+    bool name_is(const char* name) const;
     std::string reference_;       // after '&' (at most REFERENCE_MAX bytes)
     int dashes_ = 0;              // '-' just seen in a comment (or after "<!")
-    std::string skipping_;        // the element whose content is skipped, or empty
+    // The element whose content is skipped. Style sheets and scripts are
+    // not markup: only their end tag ends them.
+    enum class Skip : std::uint8_t { none, head, style, script };
+    Skip skipping_ = Skip::none;
 
     Separator separator_ = Separator::none;
     bool started_ = false;        // a visible character was given
+
+    std::u16string* out_ = nullptr;
+    char16_t* write_ = nullptr;
+    char16_t* write_end_ = nullptr;
 };

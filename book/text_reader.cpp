@@ -37,6 +37,11 @@ constexpr std::uint32_t MAX_RECORD0 = 64000;
 constexpr std::uint32_t MIN_TEXT_RECORD_SIZE = 4096;
 // Decoder steps a record may take, per byte of its output bound.
 constexpr std::uint64_t STEPS_PER_OUTPUT_BYTE = 8;
+// Decompressed bytes a book may give, per byte of the file. PalmDOC gives
+// at most 5 per byte and HUFF/CDIC books 2 to 3; without this, a small
+// file of many HUFF/CDIC records of a few bits, each the record bound's
+// worth of text, would have gigabytes of text to read.
+constexpr std::uint64_t TEXT_PER_FILE_BYTE = 64;
 // A CDIC record's bytes past this are out of reach of its 16-bit entry
 // offsets and 15-bit lengths.
 constexpr std::uint32_t CDIC_REACH = 16 + 0xFFFF + 2 + 0x7FFF;
@@ -59,6 +64,7 @@ struct TextReader::State {
     std::uint32_t limit = 0;        // a record's decompressed size at most
     std::uint32_t raw_limit = 0;    // a text record's stored size at most
     std::uint64_t text_left = 0;    // bytes of text still to give
+    std::uint64_t output_left = 0;  // decompressed bytes still allowed
     std::uint32_t next_record = 1;
     TextEnd end = TextEnd::unsupported;  // until open() succeeds
 
@@ -114,6 +120,10 @@ book_status TextReader::State::read_record(std::uint32_t index, std::uint32_t ma
         }
         size = max_size;
     }
+    // Grown in steps of 4 KiB, so that what it holds depends on the largest
+    // record's size, not on the order of the sizes before it.
+    if (size > bytes.capacity())
+        bytes.reserve((std::size_t(size) + 0xFFF) & ~std::size_t(0xFFF));
     bytes.resize(size);
     status = reader.seek(start);
     if (status >= 0 && size != 0)
@@ -219,6 +229,7 @@ book_status TextReader::open()
         return status;
     }
     s.file_size = std::uint32_t(file_size);
+    s.output_left = TEXT_PER_FILE_BYTE * file_size;
     s.record_count = file_size >= sizeof header ? get2(header + 76) : 0;
     if (file_size < sizeof header || std::memcmp(header + 60, "BOOKMOBI", 8) != 0 || s.record_count < 2 ||
         file_size < 78 + 8 * std::uint64_t(s.record_count))
@@ -318,6 +329,11 @@ book_status TextReader::next(std::u16string& piece)
         text = s.text.data();
         length = s.text.size();
     }
+    if (length > s.output_left) {
+        s.end = TextEnd::broken;
+        return BOOK_OK;
+    }
+    s.output_left -= length;
     length = std::size_t(std::min<std::uint64_t>(length, s.text_left));
     s.text_left -= length;
     s.markup->feed(text, length, piece);

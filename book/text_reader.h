@@ -23,8 +23,9 @@ enum class TextEnd {
     complete,     // every text record was read
     encrypted,    // the book is encrypted (encryption type non-zero): no text
     unsupported,  // a compression or code page this reader does not read: no text
-    broken,       // a record broke the format's rules or the work bound, or a
-                  // read failed; the text given before it stands
+    broken,       // a record broke the format's rules or the work bound (decoder
+                  // steps per record, text per byte of the file), or a read
+                  // failed; the text given before it stands
 };
 
 class TextReader {

@@ -2,6 +2,9 @@
 # Benchmarks, soak and mutation run (not part of tools/test.sh or CI):
 #   1. metadata: our container analysis and text conversions against libmobi
 #      (native, one process), on the fixture books and a large built book;
+#      then text: the text reader's plain text of large built books (PalmDOC,
+#      HUFF/CDIC) against libmobi's decompression, and its peak heap on a
+#      50 MB book over a 1 MB one;
 #   2. thumbnail: GetThumbnail(256) through the module against the same
 #      imaging work with no handler (under Wine, one process);
 #   3. soak: thumbnail, property and property-page cycles in one process;
@@ -50,6 +53,9 @@ echo "$(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 
 echo "== metadata against libmobi (native)"
 step build/bench-native/qb_metadata_bench
 
+echo "== text against libmobi (native)"
+step build/bench-native/qb_text_bench
+
 # One display and one wineserver for the Windows programs.
 export WINEPREFIX="$(pwd)/build/x64/wineprefix"
 display=:$(( ($$ % 400) + 500 ))
@@ -82,7 +88,9 @@ wait "$soak" || { cat build/bench/soak.txt; echo "bench: the soak failed" >&2; e
 report build/bench/soak.txt
 
 echo "== results"
-for key in metadata_speedup_vs_libmobi metadata_bytes_read_percent thumbnail_cost_vs_floor \
+for key in metadata_speedup_vs_libmobi metadata_bytes_read_percent \
+           text_speedup_vs_libmobi_palmdoc text_speedup_vs_libmobi_huffcdic text_peak_heap_ratio \
+           thumbnail_cost_vs_floor \
            soak_cycles soak_private_kb_delta soak_handles_delta soak_gdi_delta soak_live_objects \
            soak_can_unload mutation_inputs mutation_crashes mutation_hangs; do
     line=$(grep "^$key=" "$results" | tail -1)

@@ -259,6 +259,8 @@ TEST(TextReaderTest, MarkupCasesUnderEveryCut)
         {"\xC3(\xF0\x9F\x98\x80\xED\xA0\x80|\xE2\x82", "\xEF\xBF\xBD(\xF0\x9F\x98\x80\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD|\xEF\xBF\xBD"},
         {"a\xC2\xA0" "b\xEF\xBB\xBF" "c\x01\x7F", "a bc"},
         {"<span>w</span><span>o</span>rd <a href=\"#x\">link</a>", "word link"},
+        {"<p>Twelve chars and more words  in\tprose, kept eight at a time </p>x y",
+         "Twelve chars and more words in prose, kept eight at a time\nx y"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.markup);
@@ -274,39 +276,32 @@ TEST(TextReaderTest, MarkupCasesUnderEveryCut)
 
 namespace {
 
-// A HUFF/CDIC book by hand: entry 0 an empty literal, entries 1 to depth
-// each 64 codes of the one before, and one record of uses codes of the
-// last. cycle makes entry 1 refer to itself.
-Bytes nested_book(int depth, std::size_t uses, bool cycle = false)
+// A HUFF/CDIC book by hand: entry 0 the literal leaf, entries 1 to depth
+// each fan codes of the one before, and records text records of uses codes
+// of the last. cycle makes entry 1 refer to itself.
+Bytes nested_book(int depth, std::size_t uses, bool cycle = false, const std::string& leaf = "",
+                  int records = 1, std::size_t fan = 64)
 {
     HuffCdicWriter w;
-    std::vector<std::size_t> ids = {w.literal({})};
+    std::vector<std::size_t> ids = {w.literal(bytes_of(leaf))};
     for (int k = 1; k <= depth; ++k)
-        ids.push_back(w.compressed(std::vector<std::size_t>(64, cycle && k == 1 ? 1 : ids.back())));
+        ids.push_back(w.compressed(std::vector<std::size_t>(fan, cycle && k == 1 ? 1 : ids.back())));
     w.count(ids.back(), 1000);
     w.finish();
     MobiBuilder b;
     b.compression = 17480;
-    b.text_length = 1000;
-    b.add_text(0);
-    b.huff_record = 2;
+    b.text_length = 100000000;
+    b.text_records = std::uint16_t(records);
+    for (int r = 0; r < records; ++r)
+        b.add_record(w.encode(std::vector<std::size_t>(uses, ids.back())));
+    b.huff_record = std::uint32_t(records + 1);
     b.huff_count = 1;
     b.add_record(w.huff_record());
     for (const Bytes& r : w.cdic_records()) {
         b.add_record(r);
         ++b.huff_count;
     }
-    MobiFile f = b.build();
-    // Record 1 holds the codes (written over the placeholder).
-    const Bytes codes = w.encode(std::vector<std::size_t>(uses, ids.back()));
-    Bytes bytes(f.bytes.begin(), f.bytes.begin() + f.offsets[1]);
-    bytes.insert(bytes.end(), codes.begin(), codes.end());
-    const std::uint32_t shift = std::uint32_t(codes.size());
-    bytes.insert(bytes.end(), f.bytes.begin() + f.offsets[1], f.bytes.end());
-    for (std::size_t i = 2; i + 1 < f.offsets.size(); ++i)
-        for (int k = 0; k < 4; ++k)
-            bytes[MobiFile::entry(i) + k] = std::uint8_t((f.offsets[i] + shift) >> (24 - 8 * k));
-    return bytes;
+    return b.build().bytes;
 }
 
 }  // namespace
@@ -339,6 +334,12 @@ TEST(TextReaderTest, BooksThatEndEarly)
     MobiFile bad_entry = edited([](MobiBuilder&) {}, {1000, false, 1});
     bad_entry.put(bad_entry.offsets[3] - 2, Bytes{0xFF, 0x7F});  // a trailing entry larger than its record
     MobiFile short_text = edited([](MobiBuilder& b) { b.text_length = 1234; });
+    // Records of one code each for 2,048 bytes: the text stops at the last
+    // whole record within 64 bytes per byte of the file.
+    const Bytes amplified = nested_book(2, 1, false, "ab", 300, 32);
+    std::string amplified_text;
+    for (std::size_t n = 0; n < 64 * amplified.size() / 2048 * 1024; ++n)
+        amplified_text += "ab";
 
     const struct {
         const char* name;
@@ -358,6 +359,7 @@ TEST(TextReaderTest, BooksThatEndEarly)
         {"HUFF/CDIC cycle", nested_book(3, 10, true), TextEnd::broken, ""},
         {"nesting past the depth limit", nested_book(HuffCdic::MAX_DEPTH + 1, 10), TextEnd::broken, ""},
         {"too many steps", nested_book(1, 40000), TextEnd::broken, ""},
+        {"more text than 64 bytes per byte of the file", amplified, TextEnd::broken, amplified_text},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -70,8 +70,8 @@ inline Bytes palmdoc_compress(const Bytes& in)
 {
     Bytes out;
     const std::size_t n = in.size();
-    std::vector<std::int64_t> head(1 << 16, -1), prev(n, -1);
-    auto hash = [&](std::size_t i) { return ((in[i] << 10) ^ (in[i + 1] << 5) ^ in[i + 2]) & 0xFFFF; };
+    std::vector<std::int64_t> head(1 << 12, -1), prev(n, -1);
+    auto hash = [&](std::size_t i) { return ((in[i] << 8) ^ (in[i + 1] << 4) ^ in[i + 2]) & 0xFFF; };
     auto remember = [&](std::size_t i) {
         if (i + 2 < n) {
             prev[i] = head[hash(i)];
@@ -316,7 +316,8 @@ struct TextLayout {
 
 // The records' texts as HUFF/CDIC: entries for the words (runs of up to 12
 // letters, digits and non-ASCII bytes) and single other bytes, plus
-// compressed entries for the most frequent pairs of them. Appends the HUFF
+// compressed entries for the most frequent pairs of them, and for the most
+// frequent pairs of those. Appends the HUFF
 // and CDIC records to tables and returns the compressed records.
 inline std::vector<Bytes> huffcdic_compress(const std::vector<Bytes>& texts, unsigned bits,
                                             std::vector<Bytes>& tables)
@@ -353,16 +354,42 @@ inline std::vector<Bytes> huffcdic_compress(const std::vector<Bytes>& texts, uns
     std::map<std::pair<std::size_t, std::size_t>, std::size_t> pairs;
     for (std::size_t i = 0; i < ranked.size() && i < 200; ++i)
         pairs[ranked[i].second] = w.compressed({ranked[i].second.first, ranked[i].second.second});
-    std::vector<std::vector<std::size_t>> codes(texts.size());
-    for (std::size_t t = 0; t < texts.size(); ++t) {
-        const auto& list = tokens[t];
-        for (std::size_t i = 0; i < list.size(); ++i) {
-            const auto pair = i + 1 < list.size() ? pairs.find({list[i], list[i + 1]}) : pairs.end();
-            codes[t].push_back(pair != pairs.end() ? pair->second : list[i]);
-            w.count(codes[t].back());
-            i += pair != pairs.end();
+    // Greedy, twice: pairs of words, then the most frequent pairs of those
+    // pairs, as compressed entries of two compressed entries (real
+    // dictionaries nest phrases the same way).
+    auto combine = [&w](std::vector<std::vector<std::size_t>>& lists, std::size_t most,
+                        std::map<std::pair<std::size_t, std::size_t>, std::size_t>* given) {
+        std::map<std::pair<std::size_t, std::size_t>, std::size_t> uses, made;
+        if (given) {
+            made = *given;
+        } else {
+            for (const auto& list : lists)
+                for (std::size_t i = 0; i + 1 < list.size(); ++i)
+                    ++uses[{list[i], list[i + 1]}];
+            std::vector<std::pair<std::size_t, std::pair<std::size_t, std::size_t>>> ranked;
+            for (const auto& p : uses)
+                if (p.second >= 2)
+                    ranked.push_back({p.second, p.first});
+            std::sort(ranked.rbegin(), ranked.rend());
+            for (std::size_t i = 0; i < ranked.size() && i < most; ++i)
+                made[ranked[i].second] = w.compressed({ranked[i].second.first, ranked[i].second.second});
         }
-    }
+        for (auto& list : lists) {
+            std::vector<std::size_t> out;
+            for (std::size_t i = 0; i < list.size(); ++i) {
+                const auto pair = i + 1 < list.size() ? made.find({list[i], list[i + 1]}) : made.end();
+                out.push_back(pair != made.end() ? pair->second : list[i]);
+                i += pair != made.end();
+            }
+            list = out;
+        }
+    };
+    std::vector<std::vector<std::size_t>> codes = tokens;
+    combine(codes, 0, &pairs);
+    combine(codes, 100, nullptr);
+    for (const auto& list : codes)
+        for (std::size_t id : list)
+            w.count(id);
     w.finish(bits);
     tables.push_back(w.huff_record());
     for (const Bytes& r : w.cdic_records())

@@ -1,0 +1,212 @@
+// Text benchmark, native, one process: our plain text of a large built book
+// (the text reader: records read through a ByteReader from memory,
+// decompressed, stripped of markup, converted to UTF-16) against libmobi's
+// mobi_get_rawml on the same bytes loaded from memory (decompression alone:
+// its load, which reads every record, is done once before the timing). The
+// two are timed in alternating rounds; each side's time is the median over
+// the rounds (the thread's CPU time), and the ratio is libmobi's time over
+// ours. Then the peak heap
+// of the text reader (every operator new of this program counted) while
+// reading a 50 MB built book, over the same while reading a 1 MB one.
+//
+// Output, last, the key=value lines:
+//   text_speedup_vs_libmobi_palmdoc=<ratio>
+//   text_speedup_vs_libmobi_huffcdic=<ratio>
+//   text_peak_heap_ratio=<ratio>
+#include <malloc.h>
+#include <mobi.h>
+
+#include <algorithm>
+#include <ctime>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "book/text_reader.h"
+#include "tests/bench/bench_support.h"
+#include "tests/support/mobi_builder.h"
+
+namespace {
+
+std::size_t heap_now = 0;
+std::size_t heap_peak = 0;
+
+}  // namespace
+
+void* operator new(std::size_t size)
+{
+    void* p = std::malloc(size ? size : 1);
+    if (!p)
+        throw std::bad_alloc();
+    heap_now += malloc_usable_size(p);
+    heap_peak = std::max(heap_peak, heap_now);
+    return p;
+}
+
+void operator delete(void* p) noexcept
+{
+    if (p)
+        heap_now -= malloc_usable_size(p);
+    std::free(p);
+}
+
+void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
+
+namespace {
+
+using bench::Bytes;
+
+// Markup of about size bytes: sections of paragraphs of words from a
+// vocabulary with accented and CJK words, inline tags and references.
+Bytes book_markup(std::size_t size)
+{
+    static const char* const words[] = {
+        "the", "of", "and", "a", "to", "in", "was", "he", "that", "it", "his", "her", "with", "as", "had",
+        "for", "she", "not", "at", "but", "be", "on", "they", "said", "which", "you", "from", "all", "were",
+        "there", "been", "have", "would", "when", "one", "their", "into", "upon", "night", "house", "caf\xC3\xA9",
+        "cr\xC3\xA8me", "na\xC3\xAFve", ("Stra\xC3\x9F" "e"), "\xE5\x90\xBE\xE8\xBC\xA9", "\xE7\x8C\xAB",
+        "<i>dark</i>", "<b>stormy</b>", "&amp;", "&#8212;", "window", "letter", "morning", "answered"};
+    std::string m = "<html><head><title>A Large Book</title><style>p { margin: 0 }</style></head><body>";
+    std::uint32_t state = 12345;
+    for (int section = 1; m.size() < size; ++section) {
+        m += "<h2>Chapter " + std::to_string(section) + "</h2>";
+        for (int p = 0; p < 12; ++p) {
+            m += "<p>";
+            for (int w = 0; w < 60; ++w) {
+                state = state * 1103515245 + 12345;
+                m += words[(state >> 16) % (sizeof words / sizeof *words)];
+                m += w % 11 == 10 ? ", " : " ";
+            }
+            m += "end.</p>\n";
+        }
+        m += "<mbp:pagebreak/>";
+    }
+    m += "</body></html>";
+    return Bytes(m.begin(), m.end());
+}
+
+Bytes build_book(std::uint16_t compression, const Bytes& markup)
+{
+    mobi_test::MobiBuilder b;
+    b.compression = compression;
+    b.title = "A Large Book";
+    b.add_book_text(markup, {4096, true, 1});
+    return b.build().bytes;
+}
+
+// Our side: the whole text, piece by piece; the characters given.
+std::size_t our_text(const Bytes& book)
+{
+    bench::MemoryReader reader(book);
+    TextReader text(reader);
+    std::size_t characters = 0;
+    if (text.open() != BOOK_OK)
+        return 0;
+    std::u16string piece;
+    while (text.end() == TextEnd::none && text.next(piece) == BOOK_OK)
+        characters += piece.size();
+    return text.end() == TextEnd::complete ? characters : 0;
+}
+
+struct Peer {
+    MOBIData* m = nullptr;
+    std::vector<char> buffer;
+    bool loaded = false;
+    explicit Peer(Bytes& book)
+    {
+        m = mobi_init();
+        FILE* file = fmemopen(book.data(), book.size(), "rb");
+        loaded = m && file && mobi_load_file(m, file) == MOBI_SUCCESS;
+        if (file)
+            std::fclose(file);
+        if (loaded)
+            buffer.resize(mobi_get_text_maxsize(m) + 1);
+    }
+    ~Peer() { mobi_free(m); }
+    // The decompressed markup's size.
+    std::size_t rawml()
+    {
+        std::size_t length = buffer.size();
+        return mobi_get_rawml(m, buffer.data(), &length) == MOBI_SUCCESS ? length : 0;
+    }
+};
+
+// CPU time of this thread: the machine is shared, and time spent waiting
+// for a core is neither side's.
+double cpu_seconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+template <class Run>
+double seconds(Run run)
+{
+    const double start = cpu_seconds();
+    run();
+    return cpu_seconds() - start;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+double speedup(const char* name, Bytes book)
+{
+    Peer peer(book);
+    const std::size_t ours = our_text(book);
+    const std::size_t theirs = peer.loaded ? peer.rawml() : 0;
+    if (ours == 0 || theirs == 0) {
+        std::fprintf(stderr, "%s: a side read no text (ours %zu, libmobi %zu)\n", name, ours, theirs);
+        std::exit(1);
+    }
+    std::vector<double> our_times, peer_times;
+    for (int round = 0; round < 9; ++round) {
+        our_times.push_back(seconds([&] { our_text(book); }));
+        peer_times.push_back(seconds([&] { peer.rawml(); }));
+    }
+    const double ratio = median(peer_times) / median(our_times);
+    std::printf("text %-8s %9zu bytes, %9zu bytes of markup: ours %8.2f ms (%zu characters), "
+                "libmobi rawml %8.2f ms, speedup %.2f\n",
+                name, book.size(), theirs, median(our_times) * 1e3, ours, median(peer_times) * 1e3, ratio);
+    return ratio;
+}
+
+// Peak heap of one reading of book, over what was in use before it.
+std::size_t peak_heap(const Bytes& book)
+{
+    const std::size_t before = heap_now;
+    heap_peak = heap_now;
+    our_text(book);
+    return heap_peak - before;
+}
+
+}  // namespace
+
+int main()
+{
+    const Bytes markup = book_markup(12u << 20);
+    const double palmdoc = speedup("palmdoc", build_book(2, markup));
+    const double huffcdic = speedup("huffcdic", build_book(17480, markup));
+
+    std::size_t peaks[2];
+    std::size_t sizes[2];
+    const std::size_t targets[2] = {1u << 20, 50u << 20};
+    for (int i = 0; i < 2; ++i) {
+        // PalmDOC stores the markup in about two fifths of its size.
+        const Bytes book = build_book(2, book_markup(targets[i] * 5 / 2));
+        sizes[i] = book.size();
+        peaks[i] = peak_heap(book);
+    }
+    std::printf("text peak heap: %zu bytes reading a %zu-byte book, %zu bytes reading a %zu-byte book\n",
+                peaks[0], sizes[0], peaks[1], sizes[1]);
+    std::printf("text_speedup_vs_libmobi_palmdoc=%.2f\n", palmdoc);
+    std::printf("text_speedup_vs_libmobi_huffcdic=%.2f\n", huffcdic);
+    std::printf("text_peak_heap_ratio=%.3f\n", double(peaks[1]) / double(peaks[0]));
+    return 0;
+}
