@@ -15,6 +15,7 @@ ExitCode run_properties(const Arguments& args);
 ExitCode run_source(const Arguments& args);
 ExitCode run_sheet(const Arguments& args);
 ExitCode run_text(const Arguments& args);
+ExitCode run_preview(const Arguments& args);
 
 // Carries out the "properties" command of the files' context menu, as a
 // right click in Explorer gives it. The files share one folder, as a

@@ -179,7 +179,9 @@ HRESULT register_module(Scope scope, View view, const std::wstring& module_path,
         if (!entry_location(entry, scope, &root, &path))
             continue;
         const std::wstring name = utf16(entry.value_name);
-        const std::wstring data = utf16(registration::expand(entry.data, utf8(module_path)));
+        const std::wstring data = utf16(registration::expand(
+            entry.data, utf8(module_path),
+            view == View::Bits64 ? registration::Machine::X64 : registration::Machine::X86));
 
         Key key;
         HRESULT hr = from_status(RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0,

@@ -105,6 +105,11 @@ std::string component_guid(const std::string& name)
     return text;
 }
 
+registration::Machine machine_of(const ViewModule& view)
+{
+    return view.win64 ? registration::Machine::X64 : registration::Machine::X86;
+}
+
 // Where an entry lives per machine, below HKLM.
 std::string machine_path(const Entry& entry)
 {
@@ -152,7 +157,7 @@ int write_wxs(const std::string& version, const std::string& module64,
         for (std::size_t i = 0; i < entries.size(); ++i) {
             const Entry& entry = entries[i];
             const std::string data =
-                registration::expand(formatted_literal(entry.data), module);
+                registration::expand(formatted_literal(entry.data), module, machine_of(view));
             if (entry.ownership == Ownership::Own) {
                 own += "            " +
                        registry_value(entry, machine_path(entry), data, own.empty()) + "\n";
@@ -241,7 +246,8 @@ int write_expected()
             std::printf("%s\t%s\t%s\t%s\t%s\n", view.suffix, machine_path(entry).c_str(),
                         entry.value_name.empty() ? "@" : entry.value_name.c_str(),
                         registration::expand(entry.data,
-                                             INSTALL_FOLDER + std::string(view.file_name))
+                                             INSTALL_FOLDER + std::string(view.file_name),
+                                             machine_of(view))
                             .c_str(),
                         entry.ownership == Ownership::Shared ? "shared"
                         : entry.key.empty()                  ? "own-value"

@@ -11,8 +11,9 @@ namespace {
 
 // A row of the table. In its texts "<clsid>" stands for the class, "<filter>"
 // for the search filter's class, "<persistent>" for its persistent handler,
-// "<ifilter>" for IFilter's IID, "<progid>" for the file type and "<ext>"
-// for each extension in turn, giving one entry per extension.
+// "<ifilter>" for IFilter's IID, "<preview-clsid>" for the preview handler's
+// class, "<progid>" for the file type and "<ext>" for each extension in
+// turn, giving one entry per extension.
 struct Row {
     Hive hive;
     const char* parent;
@@ -21,6 +22,10 @@ struct Row {
     const char* data;
     Ownership ownership;
 };
+
+constexpr char DETAILS[] =
+    "prop:System.Title;System.Author;System.Language;System.Size;System.DateModified";
+constexpr char TITLE_AND_AUTHOR[] = "prop:System.Title;System.Author";
 
 constexpr Row CLASS_ROWS[] = {
     {Hive::Classes, "CLSID", "<clsid>", "", "Quirebinder", Ownership::Own},
@@ -44,6 +49,16 @@ constexpr Row CLASS_ROWS[] = {
      Ownership::Own},
     {Hive::Classes, "CLSID", "<persistent>\\PersistentAddinsRegistered\\<ifilter>", "",
      "<filter>", Ownership::Own},
+    // The preview handler, run by the shell's preview host.
+    {Hive::Classes, "CLSID", "<preview-clsid>", "", "Quirebinder Preview", Ownership::Own},
+    {Hive::Classes, "CLSID", "<preview-clsid>", "AppID", PREVIEW_HOST, Ownership::Own},
+    {Hive::Classes, "CLSID", "<preview-clsid>\\InprocServer32", "", MODULE_PATH, Ownership::Own},
+    {Hive::Classes, "CLSID", "<preview-clsid>\\InprocServer32", "ThreadingModel", "Apartment",
+     Ownership::Own},
+    {Hive::Machine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved",
+     "", "<preview-clsid>", "Quirebinder Preview", Ownership::Own},
+    {Hive::Machine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\PreviewHandlers", "",
+     "<preview-clsid>", "Quirebinder Preview", Ownership::Own},
 };
 
 constexpr Row EXTENSION_ROWS[] = {
@@ -59,6 +74,17 @@ constexpr Row EXTENSION_ROWS[] = {
     {Hive::Machine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\PropertySystem\\PropertyHandlers",
      "<ext>", "", "<clsid>", Ownership::Shared},
     {Hive::Classes, "", "<ext>\\PersistentHandler", "", "<persistent>", Ownership::Shared},
+    // IPreviewHandler
+    {Hive::Classes, "", "<ext>\\ShellEx\\{8895B1C6-B41F-4C1C-A562-0D564250836F}", "",
+     "<preview-clsid>", Ownership::Shared},
+    // What the Details pane, the tooltip and the preview's title show of the
+    // properties; another program may have chosen its own lists.
+    {Hive::Classes, "SystemFileAssociations", "<ext>", "PreviewDetails", DETAILS, Ownership::Shared},
+    {Hive::Classes, "SystemFileAssociations", "<ext>", "FullDetails", DETAILS, Ownership::Shared},
+    {Hive::Classes, "SystemFileAssociations", "<ext>", "InfoTip", TITLE_AND_AUTHOR,
+     Ownership::Shared},
+    {Hive::Classes, "SystemFileAssociations", "<ext>", "PreviewTitle", TITLE_AND_AUTHOR,
+     Ownership::Shared},
 };
 
 // Which keys the two registry views share on 64-bit Windows 7 and later,
@@ -112,6 +138,7 @@ std::string fill(const char* text, const std::string& extension)
     result = replace_all(result, "<filter>", FILTER_CLSID_TEXT);
     result = replace_all(result, "<persistent>", PERSISTENT_HANDLER_TEXT);
     result = replace_all(result, "<ifilter>", IFILTER_IID_TEXT);
+    result = replace_all(result, "<preview-clsid>", PREVIEW_CLSID_TEXT);
     result = replace_all(result, "<progid>", PROGID);
     return replace_all(result, "<ext>", extension);
 }
@@ -168,9 +195,11 @@ const std::vector<Entry>& entries()
     return list;
 }
 
-std::string expand(const std::string& data, const std::string& module_path)
+std::string expand(const std::string& data, const std::string& module_path, Machine machine)
 {
-    return replace_all(data, MODULE_PATH, module_path);
+    const char* host = machine == Machine::X64 ? "{6d2b5079-2f0b-48dd-ab7f-97cec514d30b}"
+                                               : "{534a1e02-d58f-44f0-b58b-36cbed287c7c}";
+    return replace_all(replace_all(data, MODULE_PATH, module_path), PREVIEW_HOST, host);
 }
 
 }  // namespace registration

@@ -18,8 +18,15 @@ constexpr char FILTER_CLSID_TEXT[] = "{D79068A7-AE83-4512-BE48-2B9E29EBC8A8}";
 constexpr char PERSISTENT_HANDLER_TEXT[] = "{A91E592F-7E48-4CD8-9CC0-0E2EA62F1DCD}";
 // IFilter's IID: below a persistent handler it names the filter class.
 constexpr char IFILTER_IID_TEXT[] = "{89BCB740-6119-101A-BCB7-00DD010655AF}";
+constexpr char PREVIEW_CLSID_TEXT[] = "{8A5B7DE6-40AE-4FD0-9C3B-AB9A17C761E4}";
 // Stands for the full path of the registered module in an entry's data.
 constexpr char MODULE_PATH[] = "<module>";
+// Stands for the AppID of the shell's preview host of the module's machine:
+// a 64-bit module runs in the 64-bit host, a 32-bit one in its host under
+// WOW64.
+constexpr char PREVIEW_HOST[] = "<preview-host>";
+
+enum class Machine { X64, X86 };
 
 // Where an entry lives.
 enum class Hive {
@@ -83,7 +90,8 @@ const std::vector<Entry>& entries();
 // Software\Classes for Hive::Classes).
 ViewSharing view_sharing(Hive hive, const std::string& path);
 
-// data with MODULE_PATH replaced by module_path.
-std::string expand(const std::string& data, const std::string& module_path);
+// data with MODULE_PATH replaced by module_path and PREVIEW_HOST by the
+// preview host of the module's machine.
+std::string expand(const std::string& data, const std::string& module_path, Machine machine);
 
 }  // namespace registration

@@ -34,5 +34,9 @@
 #define IDC_INVALID_FIRST 1030
 #define IDC_INVALID_LAST 1031
 
+// Texts of the preview.
+#define IDS_PREVIEW_NOT_MOBI 200
+#define IDS_PREVIEW_ENCRYPTED 201
+
 #define QB_VERSION_TEXT "1.1.1271"
 #define QB_VERSION_BINARY 1, 1, 1271, 0

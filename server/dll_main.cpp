@@ -4,6 +4,7 @@
 
 #include "filter/text_filter.h"
 #include "handler/quirebinder.h"
+#include "preview/preview_handler.h"
 #include "server/class_factory.h"
 #include "server/module.h"
 
@@ -19,6 +20,7 @@ struct ClassObject {
 const ClassObject CLASS_OBJECTS[] = {
     {&CLSID_Quirebinder, create_and_query<CClassFactory<Quirebinder>>},
     {&CLSID_QuirebinderFilter, create_and_query<CClassFactory<TextFilter>>},
+    {&CLSID_QuirebinderPreview, create_and_query<CClassFactory<PreviewHandler>>},
 };
 
 }  // namespace

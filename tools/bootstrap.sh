@@ -1,8 +1,9 @@
 #!/bin/sh
 # Installs, idempotently, every Debian package the build and the tests need.
 # libmobi is the independent reader the native tests and the benchmarks
-# compare against. With --bench it also installs what only tools/bench.sh
-# needs (nothing more at present).
+# compare against; the CJK font lets the captures of Chinese and Japanese
+# books show their characters under Wine. With --bench it also installs
+# what only tools/bench.sh needs (nothing more at present).
 set -eu
 
 PACKAGES="cmake ninja-build make python3
@@ -12,7 +13,8 @@ wine wine64 xvfb xauth
 googletest
 clang libclang-rt-14-dev llvm
 libmobi-dev pkg-config
-wixl msitools"
+wixl msitools
+fonts-wqy-microhei"
 
 BENCH_PACKAGES=""
 

@@ -2,8 +2,9 @@
 // fixture books through the analysis, the thumbnail (stream route), the
 // extracted image (path route), the property store, the property sets and
 // the property page (added to a property sheet that stays open, see
-// PageHost), each request on a new handler, and through the search filter
-// (every chunk).
+// PageHost), the search filter (every chunk) and the preview handler
+// (DoPreview, then Unload, in a window that stays open), each request on a
+// new handler.
 //
 //   qb_mutate.exe RUN_SEED FIRST COUNT PROGRESS_FILE WORK_FOLDER
 //   qb_mutate.exe RUN_SEED --write INDEX OUT_FILE
@@ -30,6 +31,7 @@
 #include <vector>
 
 #include "book/mobi_book.h"
+#include "preview/preview_handler.h"
 #include "tests/bench/bench_support.h"
 #include "tests/bench/cycles.h"
 #include "tests/bench/filter_cycle.h"
@@ -135,6 +137,27 @@ HRESULT analysis_status(IStream* stream)
     return status;
 }
 
+// A new preview handler over stream in parent: Initialize, SetWindow,
+// DoPreview, then Unload. Broken: a step other than DoPreview refused (a
+// file that is not a book is shown with a message, not refused).
+CycleResult preview_cycle(HWND parent, IStream* stream)
+{
+    ComPtr<IClassFactory> factory;
+    ComPtr<IPreviewHandler> handler;
+    ComPtr<IInitializeWithStream> initialize;
+    const RECT rect = {0, 0, 480, 320};
+    if (FAILED(qb_module().DllGetClassObject(CLSID_QuirebinderPreview, IID_PPV_ARGS(&factory))) ||
+        FAILED(factory->CreateInstance(nullptr, IID_PPV_ARGS(&handler))) ||
+        FAILED(handler.As(&initialize)) || FAILED(initialize->Initialize(stream, STGM_READ)) ||
+        FAILED(handler->SetWindow(parent, &rect)))
+        return CycleResult::Broken;
+    const HRESULT shown = handler->DoPreview();
+    pump_messages();
+    if (FAILED(handler->Unload()))
+        return CycleResult::Broken;
+    return SUCCEEDED(shown) ? CycleResult::Made : CycleResult::Refused;
+}
+
 void note(std::string& notes, const char* what, CycleResult result)
 {
     if (result == CycleResult::Broken)
@@ -189,6 +212,8 @@ int main(int argc, char** argv)
                                                                  : ~0ull;
 
     PageHost page_host;
+    const HWND preview_parent = CreateWindowExW(0, L"STATIC", L"preview", WS_POPUP | WS_VISIBLE, 0, 0,
+                                                480, 320, nullptr, nullptr, nullptr, nullptr);
     for (std::uint64_t index = first; index < first + count; ++index) {
         const MutatedBook book = input(seeds, run_seed, index);
         g_current = static_cast<long long>(index);
@@ -206,6 +231,7 @@ int main(int argc, char** argv)
         note(notes, "thumbnail", thumbnail_cycle(stream.Get()));
         const CycleResult filter = stream ? filter_cycle(stream.Get()) : CycleResult::Refused;
         note(notes, "filter", filter);
+        note(notes, "preview", preview_cycle(preview_parent, stream.Get()));
         stream.Reset();
         if (!write_file(path, book.bytes))
             notes += notes.empty() ? "unwritten" : ",unwritten";
@@ -225,6 +251,7 @@ int main(int argc, char** argv)
                       cycle_result_name(page), cycle_result_name(filter));
         progress(line);
     }
+    DestroyWindow(preview_parent);
     CoUninitialize();
     CloseHandle(g_progress);
     return 0;

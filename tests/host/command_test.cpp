@@ -152,6 +152,17 @@ TEST(HostCommand, ThumbnailOfEveryBookWithACoverIsAPngOfTheFittedSize)
     }
 }
 
+TEST(HostCommand, PreviewWritesACaptureOfThePane)
+{
+    const std::wstring folder = scratch_folder();
+    const std::wstring png = folder + L"\\preview.png";
+    const HostRun run = run_host(L"preview \"" + book("cafe-noir.mobi") + L"\" --size 400x300 -o \"" +
+                                     png + L"\" --dll \"" + module_path() + L"\"",
+                                 folder);
+    EXPECT_EQ(0u, run.exit_code) << run.err;
+    EXPECT_EQ((std::pair<std::uint32_t, std::uint32_t>(400, 300)), png_size(read_file(png)));
+}
+
 TEST(HostCommand, EachFailureHasItsOwnExitCodeAndMessage)
 {
     const std::wstring folder = scratch_folder();
@@ -207,6 +218,8 @@ TEST(HostCommand, EachFailureHasItsOwnExitCodeAndMessage)
         {L"text \"" + folder + L"\\encrypted.mobi\"" + dll, EXIT_ENCRYPTED, "is encrypted"},
         {L"text \"" + book("cafe-noir.mobi") + L"\"", EXIT_NO_MODULE,
          "no search filter is registered for \".mobi\""},
+        {L"preview x.mobi --size 640x0", EXIT_USAGE, "--size must be WxH"},
+        {L"preview \"" + folder + L"\\missing.mobi\"" + dll, EXIT_NO_FILE, "cannot read"},
         {L"sheet \"" + book("cafe-noir.mobi") + L"\" \"" + module_path() + L"\"", EXIT_USAGE,
          "must be in one folder"},
     };

@@ -118,14 +118,20 @@ TEST_P(Registration, RoundTripsAndLeavesNothingOfOurs)
         ++written;
         std::wstring text;
         EXPECT_TRUE(read_value(root, path, utf16(entry.value_name), c.view, &text)) << utf8(path);
-        EXPECT_EQ(utf16(registration::expand(entry.data, utf8(module))), text) << utf8(path);
+        const auto machine =
+            c.view == View::Bits64 ? registration::Machine::X64 : registration::Machine::X86;
+        EXPECT_EQ(utf16(registration::expand(entry.data, utf8(module), machine)), text)
+            << utf8(path);
     }
     // The class, its server and threading model, the ProgID and its sheet
     // handler, the filter's class (three values) and persistent handler
     // (two); per extension the ProgID link, two thumbnail slots, the sheet
     // handler and the persistent handler; per machine also the approval and
-    // property handlers.
-    EXPECT_EQ(c.scope == Scope::Machine ? 11 + 3 * 6 : 10 + 3 * 5, written);
+    // property handlers. The preview class, its AppID, server and threading
+    // model; per extension its slot and four property lists; per machine also
+    // its approval and its line in the preview handlers' list.
+    EXPECT_EQ(c.scope == Scope::Machine ? 11 + 3 * 6 + 6 + 3 * 5 : 10 + 3 * 5 + 4 + 3 * 5,
+              written);
 
     ASSERT_EQ(S_OK, unregister_module(c.scope, c.view));
     for (const registration::Entry& entry : registration::entries()) {

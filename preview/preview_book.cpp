@@ -1,0 +1,147 @@
+// Reading a book for the preview: the fields through MobiBook, the
+// description from record 0 as the container analysis gives it, the opening
+// text through the text reader, the cover decoded and bounded in size.
+#include "preview/preview_book.h"
+
+#include <shlobj.h>
+
+#include "book/container.h"
+#include "book/description.h"
+#include "book/imaging.h"
+#include "book/metadata.h"
+#include "book/mobi_book.h"
+#include "book/stream_reader.h"
+#include "book/text_reader.h"
+#include "handler/thumbnail_fit.h"
+#include "resources/resource.h"
+#include "server/log.h"
+#include "server/module.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+// The container was analysed once already by MobiBook, which logged why it
+// stopped; the second reading of record 0 stays quiet.
+class QuietObserver final : public AnalysisObserver {
+public:
+    void not_a_mobi(int, const char*) override {}
+    void step_failed(const char*, int, book_status) override {}
+};
+
+// '\n' as the edit control's CR LF.
+std::wstring with_crlf(const std::wstring& text)
+{
+    std::wstring out;
+    out.reserve(text.size() + text.size() / 16);
+    for (const wchar_t c : text) {
+        if (c == L'\n')
+            out += L'\r';
+        out += c;
+    }
+    return out;
+}
+
+std::wstring description_of(IStream* stream)
+{
+    StreamReader reader(stream);
+    QuietObserver observer;
+    ContainerInfo info;
+    ByteSpan span;
+    if (analyze_container(reader, false, observer, info) != BOOK_OK ||
+        !find_exth_value(info.record0, 103, span))
+        return {};
+    const std::uint8_t* bytes = info.record0.data() + span.offset;
+    std::u16string text;
+    if (!description_text(bytes, span.size, info.text_encoding, text))
+        return decode_text(bytes, span.size, info.text_encoding);  // as the other fields
+    return std::wstring(text.begin(), text.end());
+}
+
+// The first OPENING_TEXT_CHARS characters of the book's text, cut at the
+// last space before the bound; what the reader gave before a fault stands.
+std::wstring opening_text_of(IStream* stream)
+{
+    StreamReader reader(stream);
+    TextReader text(reader);
+    if (text.open() != BOOK_OK)
+        return {};
+    std::wstring opening;
+    std::u16string piece;
+    while (opening.size() < OPENING_TEXT_CHARS && text.end() == TextEnd::none &&
+           text.next(piece) == BOOK_OK)
+        opening.append(piece.begin(), piece.end());
+    if (opening.size() > OPENING_TEXT_CHARS) {
+        std::size_t cut = opening.find_last_of(L" \n", OPENING_TEXT_CHARS);
+        if (cut == std::wstring::npos || cut < OPENING_TEXT_CHARS / 2)
+            cut = OPENING_TEXT_CHARS;
+        // Never between the halves of a surrogate pair.
+        if (cut > 0 && opening[cut - 1] >= 0xD800 && opening[cut - 1] <= 0xDBFF)
+            --cut;
+        opening.resize(cut);
+        opening += L" \x2026";
+    }
+    return opening;
+}
+
+HRESULT read_cover(MobiBook& source, PreviewBook& book)
+{
+    ENSURE(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                            IID_PPV_ARGS(&book.factory)));
+    ComPtr<IWICBitmapSource> image;
+    RETURN_IF_FAILED(source.get_cover_image(&image, book.factory.Get()));
+    RETURN_IF_FAILED(convert_to_bgr32(book.factory.Get(), image));
+    UINT width = 0, height = 0;
+    ENSURE(image->GetSize(&width, &height));
+    ENSURE_THAT(width != 0 && height != 0, E_FAIL);
+    const ThumbnailSize fitted =
+        fit_thumbnail(width, height, COVER_LIMIT, COVER_LIMIT, IEIFLAG_ORIGSIZE);
+    if (fitted.width != width || fitted.height != height) {
+        ComPtr<IWICBitmapScaler> scaler;
+        ENSURE(book.factory->CreateBitmapScaler(&scaler));
+        ENSURE(scaler->Initialize(image.Get(), fitted.width, fitted.height,
+                                  WICBitmapInterpolationModeFant));
+        image = scaler;
+        RETURN_IF_FAILED(convert_to_bgr32(book.factory.Get(), image));
+    }
+    ENSURE(book.factory->CreateBitmapFromSource(image.Get(), WICBitmapCacheOnLoad, &book.cover));
+    return S_OK;
+}
+
+}  // namespace
+
+std::wstring preview_text(UINT id)
+{
+    const wchar_t* text = nullptr;
+    const int length = LoadStringW(g_module.instance, id, reinterpret_cast<LPWSTR>(&text), 0);
+    return length > 0 && text ? std::wstring(text, std::size_t(length)) : std::wstring();
+}
+
+HRESULT read_preview_book(IStream* stream, PreviewBook& book)
+{
+    book = PreviewBook();
+    ComPtr<MobiBook> source;
+    *source.GetAddressOf() = new MobiBook(stream);
+    book.valid = source->is_valid();
+    if (!book.valid)
+        return FAILED(source->status) ? source->status : S_OK;
+
+    book.encrypted = source->is_encrypted;
+    book.title = source->title;
+    book.creator = source->creator;
+    book.publisher = source->publisher;
+    book.published = source->published_date;
+    book.language = source->language;
+
+    std::wstring text = description_of(stream);
+    const std::wstring opening =
+        book.encrypted ? preview_text(IDS_PREVIEW_ENCRYPTED) : opening_text_of(stream);
+    if (!text.empty() && !opening.empty())
+        text += L"\n\n";
+    text += opening;
+    book.text = with_crlf(text);
+
+    if (source->cover_size != 0 && FAILED(read_cover(*source.Get(), book)))
+        book.cover.Reset();
+    return S_OK;
+}

@@ -1,0 +1,438 @@
+// The preview's window: layout by the pane's shape and the window's DPI,
+// painting through a memory bitmap (no flicker), and the text area.
+#include "preview/preview_window.h"
+
+#include <shlobj.h>
+
+#include <cstddef>
+#include <vector>
+
+#include "handler/thumbnail_fit.h"
+#include "resources/resource.h"
+#include "server/log.h"
+#include "server/module.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+const wchar_t WINDOW_CLASS[] = L"QuirebinderPreview";
+constexpr UINT WM_DPICHANGED_AFTERPARENT_ = 0x02E3;
+
+// The window's DPI: GetDpiForWindow where the system has it (bound at run
+// time, the module also runs where it does not), else the screen's.
+UINT window_dpi(HWND window)
+{
+    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+    UINT dpi = 0;
+    if (const HMODULE user = GetModuleHandleW(L"user32.dll")) {
+        const auto get_dpi = reinterpret_cast<GetDpiForWindowFn>(
+            reinterpret_cast<void*>(GetProcAddress(user, "GetDpiForWindow")));
+        if (get_dpi)
+            dpi = get_dpi(window);
+    }
+    if (dpi == 0) {
+        if (const HDC dc = GetDC(window)) {
+            dpi = UINT(GetDeviceCaps(dc, LOGPIXELSY));
+            ReleaseDC(window, dc);
+        }
+    }
+    return dpi == 0 ? 96 : dpi;
+}
+
+// The lines under the title: the details the book has.
+std::vector<const std::wstring*> details_of(const PreviewBook& book)
+{
+    std::vector<const std::wstring*> lines;
+    for (const std::wstring* text : {&book.creator, &book.publisher, &book.published,
+                                     &book.language})
+        if (!text->empty())
+            lines.push_back(text);
+    return lines;
+}
+
+template <class Object>
+void delete_object(Object& object)
+{
+    if (object)
+        DeleteObject(object);
+    object = nullptr;
+}
+
+// An object selected into a DC until the end of the scope.
+class SelectedObject {
+public:
+    SelectedObject(HDC dc, HGDIOBJ object) : dc_(dc), old_(object ? SelectObject(dc, object) : nullptr) {}
+    ~SelectedObject()
+    {
+        if (old_)
+            SelectObject(dc_, old_);
+    }
+    SelectedObject(const SelectedObject&) = delete;
+    SelectedObject& operator=(const SelectedObject&) = delete;
+
+private:
+    HDC dc_;
+    HGDIOBJ old_;
+};
+
+}  // namespace
+
+PreviewWindow::PreviewWindow(PreviewBook book, const PreviewVisuals& visuals)
+    : book_(std::move(book)), visuals_(visuals)
+{
+}
+
+PreviewWindow::~PreviewWindow()
+{
+    if (window_)
+        DestroyWindow(window_);
+    release_gdi_objects();
+}
+
+HRESULT PreviewWindow::create(HWND parent, const RECT& rect, PreviewBook book,
+                              const PreviewVisuals& visuals, std::unique_ptr<PreviewWindow>& out)
+{
+    std::unique_ptr<PreviewWindow> made(new PreviewWindow(std::move(book), visuals));
+    if (!made->book_.valid)
+        made->message_ = preview_text(IDS_PREVIEW_NOT_MOBI);
+
+    WNDCLASSEXW window_class = {};
+    window_class.cbSize = sizeof(window_class);
+    if (!GetClassInfoExW(g_module.instance, WINDOW_CLASS, &window_class)) {
+        window_class = {};
+        window_class.cbSize = sizeof(window_class);
+        window_class.lpfnWndProc = procedure;
+        window_class.hInstance = g_module.instance;
+        window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        window_class.lpszClassName = WINDOW_CLASS;
+        ENSURE_THAT(RegisterClassExW(&window_class) != 0, HRESULT_FROM_WIN32(GetLastError()));
+    }
+
+    ContextActivation active(made->context_);
+    const HWND window = CreateWindowExW(
+        0, WINDOW_CLASS, L"", WS_CHILD | WS_CLIPCHILDREN, rect.left, rect.top,
+        rect.right - rect.left, rect.bottom - rect.top, parent, nullptr, g_module.instance,
+        made.get());
+    ENSURE_THAT(window != nullptr, E_FAIL);
+    made->edit_ = CreateWindowExW(
+        0, L"EDIT", L"",
+        WS_CHILD | WS_VSCROLL | WS_TABSTOP | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, 0, 0, 0,
+        0, window, nullptr, g_module.instance, nullptr);
+    ENSURE_THAT(made->edit_ != nullptr, E_FAIL);
+    made->dpi_ = window_dpi(window);
+    made->make_gdi_objects();
+    SendMessageW(made->edit_, WM_SETFONT, WPARAM(made->body_font_), FALSE);
+    SendMessageW(made->edit_, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, 0);
+    SetWindowTextW(made->edit_, made->book_.text.c_str());
+    made->layout();
+    if (made->book_.valid)
+        ShowWindow(made->edit_, SW_SHOWNA);
+    ShowWindow(window, SW_SHOWNA);
+    out = std::move(made);
+    return S_OK;
+}
+
+void PreviewWindow::release_class()
+{
+    UnregisterClassW(WINDOW_CLASS, g_module.instance);
+}
+
+void PreviewWindow::move(HWND parent, const RECT& rect)
+{
+    if (GetParent(window_) != parent)
+        SetParent(window_, parent);
+    // WM_SIZE lays the window out again when its size changes.
+    SetWindowPos(window_, nullptr, rect.left, rect.top, rect.right - rect.left,
+                 rect.bottom - rect.top, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void PreviewWindow::set_visuals(const PreviewVisuals& visuals)
+{
+    visuals_ = visuals;
+    release_gdi_objects();
+    make_gdi_objects();
+    SendMessageW(edit_, WM_SETFONT, WPARAM(body_font_), FALSE);
+    layout();
+    InvalidateRect(edit_, nullptr, TRUE);
+}
+
+void PreviewWindow::make_gdi_objects()
+{
+    LOGFONTW body = visuals_.font;
+    if (!visuals_.has_font) {
+        // The size of the structure before Vista, which every system takes.
+        NONCLIENTMETRICSW metrics = {};
+        metrics.cbSize = offsetof(NONCLIENTMETRICSW, iPaddedBorderWidth);
+        if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0))
+            body = metrics.lfMessageFont;
+        else
+            GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof(body), &body);
+        body.lfHeight = -MulDiv(9, int(dpi_), 72);
+        body.lfWidth = 0;
+    }
+    LOGFONTW title = body;
+    title.lfHeight = body.lfHeight != 0 ? body.lfHeight * 3 / 2 : -MulDiv(14, int(dpi_), 72);
+    title.lfWidth = 0;
+    title.lfWeight = FW_BOLD;
+    body_font_ = CreateFontIndirectW(&body);
+    title_font_ = CreateFontIndirectW(&title);
+    background_ = CreateSolidBrush(visuals_.background);
+}
+
+void PreviewWindow::release_gdi_objects()
+{
+    delete_object(body_font_);
+    delete_object(title_font_);
+    delete_object(background_);
+    delete_object(cover_);
+    cover_size_ = {};
+}
+
+// Fits the cover into the box with the thumbnail's rule, less the frame,
+// and makes it a framed bitmap; kept while the fitted size stays.
+void PreviewWindow::make_cover(int box_width, int box_height)
+{
+    if (!book_.cover || box_width <= 2 || box_height <= 2) {
+        delete_object(cover_);
+        cover_size_ = {};
+        return;
+    }
+    UINT width = 0, height = 0;
+    if (FAILED(book_.cover->GetSize(&width, &height)))
+        return;
+    const ThumbnailSize fitted = fit_thumbnail(width, height, UINT(box_width - 2),
+                                               UINT(box_height - 2), IEIFLAG_ORIGSIZE);
+    const LONG framed_width = LONG(fitted.width) + 2, framed_height = LONG(fitted.height) + 2;
+    if (cover_ && cover_size_.cx == framed_width && cover_size_.cy == framed_height)
+        return;
+    delete_object(cover_);
+    cover_size_ = {};
+
+    ComPtr<IWICBitmapSource> source = book_.cover;
+    if (fitted.width != width || fitted.height != height) {
+        ComPtr<IWICBitmapScaler> scaler;
+        if (FAILED(book_.factory->CreateBitmapScaler(&scaler)) ||
+            FAILED(scaler->Initialize(book_.cover.Get(), fitted.width, fitted.height,
+                                      WICBitmapInterpolationModeFant)))
+            return;
+        source = scaler;
+    }
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = framed_width;
+    info.bmiHeader.biHeight = -framed_height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    const HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (!bitmap || !bits) {
+        if (bitmap)
+            DeleteObject(bitmap);
+        return;
+    }
+    // The frame in the text colour, the picture copied in from row 1,
+    // column 1. The sides are at most the window's, far below 32 bits.
+    auto* pixels = static_cast<UINT32*>(bits);
+    const std::size_t count = std::size_t(framed_width) * std::size_t(framed_height);
+    const UINT32 frame = UINT32(GetRValue(visuals_.text)) << 16 |
+                         UINT32(GetGValue(visuals_.text)) << 8 | GetBValue(visuals_.text);
+    for (std::size_t i = 0; i < count; ++i)
+        pixels[i] = frame;
+    const UINT stride = UINT(framed_width) * 4;
+    const UINT length = UINT(count - std::size_t(framed_width) - 1) * 4;
+    if (FAILED(source->CopyPixels(nullptr, stride, length,
+                                  reinterpret_cast<BYTE*>(pixels + framed_width + 1)))) {
+        DeleteObject(bitmap);
+        return;
+    }
+    cover_ = bitmap;
+    cover_size_ = {framed_width, framed_height};
+}
+
+void PreviewWindow::layout()
+{
+    const UINT dpi = window_dpi(window_);
+    if (dpi != dpi_) {
+        dpi_ = dpi;
+        release_gdi_objects();
+        make_gdi_objects();
+        SendMessageW(edit_, WM_SETFONT, WPARAM(body_font_), FALSE);
+    }
+    RECT client = {};
+    GetClientRect(window_, &client);
+    const int width = client.right, height = client.bottom;
+    const int margin = scaled(10), gap = scaled(10);
+    RECT column = {margin, margin, width - margin, height - margin};
+    if (book_.valid && book_.cover) {
+        const bool wide = width > height;
+        if (wide)
+            make_cover((width - 2 * margin - gap) * 2 / 5, height - 2 * margin);
+        else
+            make_cover(width - 2 * margin, (height - 2 * margin - gap) * 2 / 5);
+        if (cover_ && wide) {
+            cover_at_ = {margin, margin};
+            column.left = margin + cover_size_.cx + gap;
+        } else if (cover_) {
+            cover_at_ = {(width - cover_size_.cx) / 2, margin};
+            column.top = margin + cover_size_.cy + gap;
+        }
+    }
+
+    // The title wraps to at most three lines; one line per detail.
+    const HDC dc = GetDC(window_);
+    if (dc) {
+        TEXTMETRICW metrics = {};
+        {
+            SelectedObject font(dc, body_font_);
+            GetTextMetricsW(dc, &metrics);
+        }
+        line_height_ = int(metrics.tmHeight + metrics.tmExternalLeading);
+        SelectedObject font(dc, title_font_);
+        TEXTMETRICW title_metrics = {};
+        GetTextMetricsW(dc, &title_metrics);
+        title_rect_ = {column.left, column.top, column.right, column.top};
+        DrawTextW(dc, book_.title.c_str(), int(book_.title.size()), &title_rect_,
+                  DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX | DT_EDITCONTROL);
+        title_rect_.right = column.right;
+        const LONG most = column.top + 3 * title_metrics.tmHeight;
+        if (title_rect_.bottom > most)
+            title_rect_.bottom = most;
+        ReleaseDC(window_, dc);
+    }
+    const int lines = int(details_of(book_).size());
+    details_rect_ = {column.left, title_rect_.bottom + scaled(4), column.right,
+                     title_rect_.bottom + scaled(4) + lines * line_height_};
+    const int top = details_rect_.bottom + gap;
+    const int bottom = column.bottom > top ? column.bottom : top;
+    MoveWindow(edit_, column.left, top, column.right > column.left ? column.right - column.left : 0,
+               bottom - top, TRUE);
+    InvalidateRect(window_, nullptr, FALSE);
+}
+
+void PreviewWindow::paint(HDC target)
+{
+    RECT client = {};
+    GetClientRect(window_, &client);
+    if (client.right <= 0 || client.bottom <= 0)
+        return;
+    const HDC dc = CreateCompatibleDC(target);
+    if (!dc)
+        return;
+    const HBITMAP canvas = CreateCompatibleBitmap(target, client.right, client.bottom);
+    if (!canvas) {
+        DeleteDC(dc);
+        return;
+    }
+    {
+        SelectedObject on_canvas(dc, canvas);
+        FillRect(dc, &client, background_);
+        SetBkMode(dc, TRANSPARENT);
+        SetTextColor(dc, visuals_.text);
+        if (!book_.valid) {
+            // Centred, a third of the way down.
+            const int margin = scaled(10);
+            RECT box = {margin, margin, client.right - margin, client.bottom - margin};
+            SelectedObject font(dc, body_font_);
+            RECT needed = box;
+            DrawTextW(dc, message_.c_str(), int(message_.size()), &needed,
+                      DT_CALCRECT | DT_CENTER | DT_WORDBREAK | DT_NOPREFIX);
+            const LONG room = box.bottom - box.top - (needed.bottom - needed.top);
+            if (room > 0)
+                box.top += room / 3;
+            DrawTextW(dc, message_.c_str(), int(message_.size()), &box,
+                      DT_CENTER | DT_WORDBREAK | DT_NOPREFIX);
+        } else {
+            if (cover_) {
+                const HDC picture = CreateCompatibleDC(dc);
+                if (picture) {
+                    SelectedObject shown(picture, cover_);
+                    BitBlt(dc, cover_at_.x, cover_at_.y, cover_size_.cx, cover_size_.cy, picture,
+                           0, 0, SRCCOPY);
+                }
+                if (picture)
+                    DeleteDC(picture);
+            }
+            {
+                SelectedObject font(dc, title_font_);
+                RECT box = title_rect_;
+                DrawTextW(dc, book_.title.c_str(), int(book_.title.size()), &box,
+                          DT_WORDBREAK | DT_NOPREFIX | DT_EDITCONTROL | DT_END_ELLIPSIS);
+            }
+            SelectedObject font(dc, body_font_);
+            RECT line = {details_rect_.left, details_rect_.top, details_rect_.right,
+                         details_rect_.top + line_height_};
+            for (const std::wstring* text : details_of(book_)) {
+                DrawTextW(dc, text->c_str(), int(text->size()), &line,
+                          DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+                OffsetRect(&line, 0, line_height_);
+            }
+        }
+        BitBlt(target, 0, 0, client.right, client.bottom, dc, 0, 0, SRCCOPY);
+    }
+    DeleteObject(canvas);
+    DeleteDC(dc);
+}
+
+LRESULT CALLBACK PreviewWindow::procedure(HWND window, UINT message, WPARAM wparam,
+                                          LPARAM lparam)
+{
+    try {
+        if (message == WM_NCCREATE) {
+            const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lparam);
+            auto* self = static_cast<PreviewWindow*>(create->lpCreateParams);
+            self->window_ = window;
+            SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+        }
+        auto* self = reinterpret_cast<PreviewWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (!self)
+            return DefWindowProcW(window, message, wparam, lparam);
+        if (message == WM_NCDESTROY) {
+            SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+            self->window_ = nullptr;
+            self->edit_ = nullptr;
+            return DefWindowProcW(window, message, wparam, lparam);
+        }
+        return self->handle(message, wparam, lparam);
+    } catch (...) {
+        return 0;
+    }
+}
+
+LRESULT PreviewWindow::handle(UINT message, WPARAM wparam, LPARAM lparam)
+{
+    switch (message) {
+    case WM_SIZE:
+        if (edit_)
+            layout();
+        return 0;
+    case WM_DPICHANGED_AFTERPARENT_:
+        if (edit_)
+            layout();
+        return 0;
+    case WM_ERASEBKGND:
+        return 1;  // WM_PAINT covers every pixel
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        if (const HDC dc = BeginPaint(window_, &ps)) {
+            paint(dc);
+            EndPaint(window_, &ps);
+        }
+        return 0;
+    }
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORSTATIC: {
+        const HDC dc = reinterpret_cast<HDC>(wparam);
+        SetTextColor(dc, visuals_.text);
+        SetBkColor(dc, visuals_.background);
+        return reinterpret_cast<LRESULT>(background_);
+    }
+    case WM_SETFOCUS:
+        if (edit_ && IsWindowVisible(edit_))
+            SetFocus(edit_);
+        return 0;
+    default:
+        return DefWindowProcW(window_, message, wparam, lparam);
+    }
+}

@@ -1,0 +1,70 @@
+// The preview's window, a child of the host's: the cover beside the text in
+// a wide pane and above it in a tall one, the title and the details painted,
+// the description and opening text in a read-only edit control; or the
+// message for a file that is not a book.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+
+#include "preview/preview_book.h"
+#include "server/module_context.h"
+
+// The host's colours and font (IPreviewHandlerVisuals).
+struct PreviewVisuals {
+    COLORREF background = GetSysColor(COLOR_WINDOW);
+    COLORREF text = GetSysColor(COLOR_WINDOWTEXT);
+    bool has_font = false;
+    LOGFONTW font = {};
+};
+
+class PreviewWindow {
+public:
+    // Makes the window in parent at rect, showing book.
+    static HRESULT create(HWND parent, const RECT& rect, PreviewBook book,
+                          const PreviewVisuals& visuals, std::unique_ptr<PreviewWindow>& out);
+    ~PreviewWindow();
+    PreviewWindow(const PreviewWindow&) = delete;
+    PreviewWindow& operator=(const PreviewWindow&) = delete;
+
+    // Moves the window to rect (in parent's client coordinates) and lays it
+    // out again.
+    void move(HWND parent, const RECT& rect);
+    void set_visuals(const PreviewVisuals& visuals);
+
+    HWND window() const { return window_; }
+    HWND text_area() const { return edit_; }
+
+    // Unregisters the window class; it stays while a window of it lives.
+    static void release_class();
+
+private:
+    PreviewWindow(PreviewBook book, const PreviewVisuals& visuals);
+    static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+    LRESULT handle(UINT message, WPARAM wparam, LPARAM lparam);
+    int scaled(int pixels) const { return MulDiv(pixels, int(dpi_), 96); }
+    void make_gdi_objects();
+    void release_gdi_objects();
+    void make_cover(int box_width, int box_height);
+    void layout();
+    void paint(HDC target);
+
+    PreviewBook book_;
+    PreviewVisuals visuals_;
+    ModuleContext context_;
+    std::wstring message_;  // for a file that is not a book
+    HWND window_ = nullptr;
+    HWND edit_ = nullptr;
+    UINT dpi_ = 96;
+    HFONT body_font_ = nullptr;
+    HFONT title_font_ = nullptr;
+    HBRUSH background_ = nullptr;
+    // The framed cover, its size with the frame and where it is drawn.
+    HBITMAP cover_ = nullptr;
+    SIZE cover_size_ = {};
+    POINT cover_at_ = {};
+    RECT title_rect_ = {};
+    RECT details_rect_ = {};  // one line per detail
+    int line_height_ = 0;
+};
