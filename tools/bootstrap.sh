@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs, idempotently, every Debian package the build and the tests need.
 # With --bench it also installs what only tools/bench.sh needs (the peer
-# library the metadata benchmark compares against).
+# library the metadata benchmark compares against, strace for the bytes the
+# folder benchmark reads).
 set -eu
 
 PACKAGES="cmake ninja-build make python3
@@ -12,7 +13,7 @@ googletest
 clang libclang-rt-14-dev llvm
 wixl msitools"
 
-BENCH_PACKAGES="libmobi-dev pkg-config"
+BENCH_PACKAGES="libmobi-dev pkg-config strace"
 
 if [ "${1:-}" = "--bench" ]; then
     PACKAGES="$PACKAGES $BENCH_PACKAGES"

@@ -24,7 +24,8 @@
 // none.
 //
 // Output: per-kind counts, then the concurrency_* key=value lines. Ends
-// with status 1 on a hang (a round not finished within its time).
+// with status 1 on a hang (no request begun for a minute, or the module not
+// finalised within a minute between rounds).
 #include <windows.h>
 #include <propsys.h>
 #include <propkey.h>
@@ -58,6 +59,25 @@ constexpr std::size_t BOOK_COUNT = sizeof BOOKS / sizeof BOOKS[0];
 
 std::vector<Bytes> g_books;
 std::atomic<long> g_class_requests{0};  // DllGetClassObject calls begun
+
+// Ends the process with status 1 when no request has begun for a minute
+// while the run is on: a hang inside the module.
+void start_watchdog(const std::atomic<bool>& running)
+{
+    std::thread([&running] {
+        long seen = -1;
+        for (int idle = 0; running; Sleep(1000)) {
+            const long now = g_class_requests;
+            idle = now == seen ? idle + 1 : 0;
+            seen = now;
+            if (idle >= 60 && running) {
+                std::printf("concurrency: no request for 60 s, hung\n");
+                std::fflush(stdout);
+                ExitProcess(1);
+            }
+        }
+    }).detach();
+}
 
 std::string hex(unsigned long value)
 {
@@ -499,12 +519,15 @@ int main(int argc, char** argv)
     }
     set_option_dword(L"Debug", 2);
 
+    static std::atomic<bool> running{true};
+    start_watchdog(running);
     Unloader unloader;
     unloader.start();
     const DWORD started = GetTickCount();
     const RunResult sta = run(COINIT_APARTMENTTHREADED, STA_THREADS, per_thread, rounds, unloader);
     const RunResult mta = run(COINIT_MULTITHREADED, MTA_THREADS, per_thread, rounds, unloader);
     unloader.finish();
+    running = false;
     const double seconds = (GetTickCount() - started) / 1000.0;
 
     const long stand_in_live = stand_in_live_objects();
