@@ -50,11 +50,17 @@ public:
     // broken). Allocation failures propagate as std::bad_alloc.
     book_status next(std::u16string& piece);
 
+    // unsupported before open() and after BOOK_NOT_MOBI.
     TextEnd end() const;
 
     // From record 0, valid after open() gave BOOK_OK.
     std::uint32_t code_page() const;  // 1252 or 65001 are read
     std::uint32_t locale() const;     // the MOBI header's LCID
+
+    // HUFF/CDIC codes decoded so far, at every nesting depth (the counter
+    // the work bound limits: eight per byte of a record's output bound);
+    // 0 for other compressions.
+    std::uint64_t decoder_steps() const;
 
 private:
     struct State;

@@ -14,6 +14,7 @@ ExitCode run_thumbnail(const Arguments& args);
 ExitCode run_properties(const Arguments& args);
 ExitCode run_source(const Arguments& args);
 ExitCode run_sheet(const Arguments& args);
+ExitCode run_text(const Arguments& args);
 
 // Carries out the "properties" command of the files' context menu, as a
 // right click in Explorer gives it. The files share one folder, as a

@@ -7,12 +7,11 @@
 
 namespace {
 
-void write_line(DWORD which, const std::wstring& text)
+void write_text(DWORD which, const std::wstring& line)
 {
     const HANDLE handle = GetStdHandle(which);
     if (!handle || handle == INVALID_HANDLE_VALUE)
         return;
-    const std::wstring line = text + L"\n";
     DWORD mode = 0;
     DWORD written = 0;
     if (GetConsoleMode(handle, &mode)) {
@@ -27,12 +26,17 @@ void write_line(DWORD which, const std::wstring& text)
 
 void print(const std::wstring& text)
 {
-    write_line(STD_OUTPUT_HANDLE, text);
+    write_text(STD_OUTPUT_HANDLE, text + L"\n");
+}
+
+void write_out(const std::wstring& text)
+{
+    write_text(STD_OUTPUT_HANDLE, text);
 }
 
 void print_error(const std::wstring& text)
 {
-    write_line(STD_ERROR_HANDLE, L"quirebinder: " + text);
+    write_text(STD_ERROR_HANDLE, L"quirebinder: " + text + L"\n");
 }
 
 std::wstring describe(HRESULT hr)
@@ -55,6 +59,29 @@ std::wstring describe(HRESULT hr)
     }
     LocalFree(message);
     return text;
+}
+
+std::wstring json_string(const std::wstring& text)
+{
+    std::wstring out = L"\"";
+    for (const wchar_t c : text) {
+        switch (c) {
+        case L'"': out += L"\\\""; break;
+        case L'\\': out += L"\\\\"; break;
+        case L'\n': out += L"\\n"; break;
+        case L'\r': out += L"\\r"; break;
+        case L'\t': out += L"\\t"; break;
+        default:
+            if (c < 0x20) {
+                wchar_t escaped[8];
+                std::swprintf(escaped, 8, L"\\u%04x", unsigned(c));
+                out += escaped;
+            } else {
+                out += c;
+            }
+        }
+    }
+    return out + L"\"";
 }
 
 std::wstring utf16(const std::string& text)

@@ -6,10 +6,14 @@
 #include <string>
 
 void print(const std::wstring& text);  // to standard output, with a newline
+void write_out(const std::wstring& text);  // to standard output, as it is
 // "quirebinder: text" to standard error.
 void print_error(const std::wstring& text);
 
 // "0x80004005" and, where the system has one, its message.
 std::wstring describe(HRESULT hr);
+// text as a JSON string, quotes included.
+std::wstring json_string(const std::wstring& text);
+
 std::wstring utf16(const std::string& text);
 std::string utf8(const std::wstring& text);

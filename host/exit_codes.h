@@ -12,4 +12,5 @@ enum ExitCode : int {
     EXIT_NO_MODULE = 6,     // the module cannot be loaded or its class created
     EXIT_REGISTRY = 7,      // a registry key cannot be written or removed
     EXIT_FAILED = 8,        // any other failure (handler call, output file)
+    EXIT_ENCRYPTED = 9,     // the book is encrypted: its text cannot be read
 };

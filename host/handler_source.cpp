@@ -24,6 +24,13 @@ ExitCode create_handler(const std::wstring& module, REFIID riid, void** object)
         return EXIT_OK;
     }
 
+    return create_from_module(module, CLSID_Quirebinder, riid, object);
+}
+
+ExitCode create_from_module(const std::wstring& module, REFCLSID clsid, REFIID riid,
+                            void** object)
+{
+    *object = nullptr;
     const HMODULE library = LoadLibraryExW(module.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (!library) {
         print_error(L"cannot load module " + module + L": " + describe(last_error_or(E_FAIL)));
@@ -37,7 +44,7 @@ ExitCode create_handler(const std::wstring& module, REFIID riid, void** object)
         return EXIT_NO_MODULE;
     }
     ComPtr<IClassFactory> factory;
-    HRESULT hr = get_class_object(CLSID_Quirebinder, IID_PPV_ARGS(&factory));
+    HRESULT hr = get_class_object(clsid, IID_PPV_ARGS(&factory));
     if (SUCCEEDED(hr))
         hr = factory->CreateInstance(nullptr, riid, object);
     if (FAILED(hr)) {

@@ -15,6 +15,11 @@
 // On failure prints why and returns EXIT_NO_MODULE.
 ExitCode create_handler(const std::wstring& module, REFIID riid, void** object);
 
+// Creates class clsid from the module file through its own
+// DllGetClassObject. On failure prints why and returns EXIT_NO_MODULE.
+ExitCode create_from_module(const std::wstring& module, REFCLSID clsid, REFIID riid,
+                            void** object);
+
 // Initialises handler (which must offer IInitializeWithStream) with a
 // read-only stream on path, as the thumbnail cache and the property system
 // do. On failure prints why and returns EXIT_FAILED.

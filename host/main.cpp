@@ -55,6 +55,13 @@ const Command COMMANDS[] = {
      L"quirebinder sheet BOOK...",
      L"Opens the shell's Properties dialog for the files and waits until it is\n"
      L"closed. The MOBI tab appears when the module is registered.\n"},
+    {L"text", run_text, {L"--dll"}, {L"--json"},
+     L"quirebinder text BOOK [--json] [--dll MODULE]",
+     L"Prints the text the search filter gives the indexer for BOOK. The filter is\n"
+     L"found as the indexer finds it (the extension's persistent handler) or made\n"
+     L"from MODULE, and reads the book through a read-only stream.\n"
+     L"  --json        every chunk instead: id, kind (value or text), break before\n"
+     L"                it, locale, property, and its value or text\n"},
     {L"register", run_register, {L"--dll"}, {L"--user"},
      L"quirebinder register [--user] [--dll MODULE]",
      L"Registers the modules beside quirebinder.exe (quirebinder64.dll in the\n"
@@ -78,7 +85,8 @@ const wchar_t EXIT_CODES[] =
     L"  5  the book has no source archive\n"
     L"  6  the module cannot be loaded or its class created\n"
     L"  7  the registry cannot be written\n"
-    L"  8  any other failure\n";
+    L"  8  any other failure\n"
+    L"  9  the book is encrypted (text)\n";
 
 void print_overview()
 {

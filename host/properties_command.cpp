@@ -93,29 +93,6 @@ HRESULT read_store(IPropertyStore* store, std::vector<Property>* properties)
     return hr;
 }
 
-std::wstring json_string(const std::wstring& text)
-{
-    std::wstring out = L"\"";
-    for (const wchar_t c : text) {
-        switch (c) {
-        case L'"': out += L"\\\""; break;
-        case L'\\': out += L"\\\\"; break;
-        case L'\n': out += L"\\n"; break;
-        case L'\r': out += L"\\r"; break;
-        case L'\t': out += L"\\t"; break;
-        default:
-            if (c < 0x20) {
-                wchar_t escaped[8];
-                std::swprintf(escaped, 8, L"\\u%04x", unsigned(c));
-                out += escaped;
-            } else {
-                out += c;
-            }
-        }
-    }
-    return out + L"\"";
-}
-
 std::wstring json_value(const Value& value)
 {
     if (!value.is_list)

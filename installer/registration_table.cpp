@@ -1,14 +1,16 @@
 // The registration table as data: the class, its approval, the file type's
-// own ProgID, and per extension the handler slots of the shell.
+// own ProgID, the search filter and its persistent handler, and per
+// extension the handler slots of the shell and the indexer.
 #include "installer/registration_table.h"
 
 namespace registration {
 
 namespace {
 
-// A row of the table. In its texts "<clsid>" stands for the class, "<progid>"
-// for the file type and "<ext>" for each extension in turn, giving one entry
-// per extension.
+// A row of the table. In its texts "<clsid>" stands for the class, "<filter>"
+// for the search filter's class, "<persistent>" for its persistent handler,
+// "<ifilter>" for IFilter's IID, "<progid>" for the file type and "<ext>"
+// for each extension in turn, giving one entry per extension.
 struct Row {
     Hive hive;
     const char* parent;
@@ -30,6 +32,16 @@ constexpr Row CLASS_ROWS[] = {
     {Hive::Classes, "", "<progid>", "", "MOBI e-book", Ownership::Own},
     {Hive::Classes, "", "<progid>\\shellex\\PropertySheetHandlers\\Quirebinder", "",
      "<clsid>", Ownership::Own},
+    // The search filter, and the persistent handler through which the
+    // indexer finds it.
+    {Hive::Classes, "CLSID", "<filter>", "", "Quirebinder text filter", Ownership::Own},
+    {Hive::Classes, "CLSID", "<filter>\\InprocServer32", "", MODULE_PATH, Ownership::Own},
+    {Hive::Classes, "CLSID", "<filter>\\InprocServer32", "ThreadingModel", "Both",
+     Ownership::Own},
+    {Hive::Classes, "CLSID", "<persistent>", "", "Quirebinder persistent handler",
+     Ownership::Own},
+    {Hive::Classes, "CLSID", "<persistent>\\PersistentAddinsRegistered\\<ifilter>", "",
+     "<filter>", Ownership::Own},
 };
 
 constexpr Row EXTENSION_ROWS[] = {
@@ -44,6 +56,7 @@ constexpr Row EXTENSION_ROWS[] = {
      "", "<clsid>", Ownership::Own},
     {Hive::Machine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\PropertySystem\\PropertyHandlers",
      "<ext>", "", "<clsid>", Ownership::Shared},
+    {Hive::Classes, "", "<ext>\\PersistentHandler", "", "<persistent>", Ownership::Shared},
 };
 
 std::string replace_all(std::string text, const std::string& from, const std::string& to)
@@ -57,6 +70,9 @@ std::string replace_all(std::string text, const std::string& from, const std::st
 std::string fill(const char* text, const std::string& extension)
 {
     std::string result = replace_all(text, "<clsid>", CLSID_TEXT);
+    result = replace_all(result, "<filter>", FILTER_CLSID_TEXT);
+    result = replace_all(result, "<persistent>", PERSISTENT_HANDLER_TEXT);
+    result = replace_all(result, "<ifilter>", IFILTER_IID_TEXT);
     result = replace_all(result, "<progid>", PROGID);
     return replace_all(result, "<ext>", extension);
 }

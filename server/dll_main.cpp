@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <unknwn.h>
 
+#include "filter/text_filter.h"
 #include "handler/quirebinder.h"
 #include "server/class_factory.h"
 #include "server/module.h"
@@ -17,6 +18,7 @@ struct ClassObject {
 
 const ClassObject CLASS_OBJECTS[] = {
     {&CLSID_Quirebinder, create_and_query<CClassFactory<Quirebinder>>},
+    {&CLSID_QuirebinderFilter, create_and_query<CClassFactory<TextFilter>>},
 };
 
 }  // namespace

@@ -1,8 +1,8 @@
 #!/bin/sh
 # Installs, idempotently, every Debian package the build and the tests need.
-# With --bench it also installs what only tools/bench.sh needs (the peer
-# library the metadata benchmark compares against, strace for the bytes the
-# folder benchmark reads).
+# libmobi is the independent reader the native tests and the benchmarks
+# compare against. With --bench it also installs what only tools/bench.sh
+# needs (strace, for the bytes the folder benchmark reads).
 set -eu
 
 PACKAGES="cmake ninja-build make python3
@@ -11,9 +11,10 @@ binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
 wine wine64 xvfb xauth
 googletest
 clang libclang-rt-14-dev llvm
+libmobi-dev pkg-config
 wixl msitools"
 
-BENCH_PACKAGES="libmobi-dev pkg-config strace"
+BENCH_PACKAGES="strace"
 
 if [ "${1:-}" = "--bench" ]; then
     PACKAGES="$PACKAGES $BENCH_PACKAGES"

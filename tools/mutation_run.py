@@ -158,12 +158,15 @@ def main():
     results = collections.Counter()
     broken = collections.Counter()
     pages = collections.Counter()
+    filters = collections.Counter()
     for line in outcome["ends"]:
         results[line[2]] += 1
         if line[4] != "-":
             for what in line[4].split(","):
                 broken[what] += 1
         pages[line[5]] += 1
+        if len(line) > 6:
+            filters[line[6]] += 1
     faults = sorted(outcome["faults"], key=lambda f: f[1])
     crashes = sum(1 for f in faults if f[0] == "crash")
     host_crashes = sum(1 for f in faults if f[0] == "host-crash")
@@ -173,6 +176,7 @@ def main():
           % (total, time.monotonic() - started, args.seed, args.workers, results["accepted"],
              results["rejected"], results["failed"]))
     print("mutation page cycles: " + ", ".join("%s %d" % kv for kv in sorted(pages.items())))
+    print("mutation filter cycles: " + ", ".join("%s %d" % kv for kv in sorted(filters.items())))
     print("mutation broken promises: " + (", ".join("%s %d" % kv for kv in sorted(broken.items())) or "none"))
     for kind, index, mutation, where, saved in faults:
         print("mutation %s on input %d (%s)%s, kept as %s%s"

@@ -1,7 +1,10 @@
-// Concurrency soak, under Wine, one process: the module as Explorer loads it.
-// Worker threads, each in its own single-threaded apartment as the shell's
-// thumbnail and property workers are, send requests on new objects through
-// the module's exports; a further thread asks DllCanUnloadNow and calls
+// Concurrency soak, under Wine, one process: the module as Explorer and the
+// indexer load it. Worker threads, each in its own single-threaded
+// apartment as the shell's thumbnail and property workers are, send
+// requests on new objects through the module's exports (thumbnails,
+// property stores, the search filter); then four threads in the
+// multithreaded apartment do the same with the search filter, which is
+// registered as Both-threaded. A further thread asks DllCanUnloadNow and calls
 // CoFreeUnusedLibrariesEx(0, 0) in a loop, so that the module is finalised
 // and started again while the workers make and release objects.
 //
@@ -27,6 +30,8 @@
 // with status 1 on a hang (no request begun for a minute, or the module not
 // finalised within a minute between rounds).
 #include <windows.h>
+#include <filter.h>
+#include <filterr.h>
 #include <propsys.h>
 #include <propkey.h>
 #include <shlwapi.h>
@@ -44,6 +49,7 @@
 #include <thread>
 #include <vector>
 
+#include "filter/text_filter.h"
 #include "tests/bench/bench_support.h"
 #include "tests/support/module_under_test.h"
 #include "tests/support/propsys_stand_in.h"
@@ -181,11 +187,70 @@ std::string property_store_request(const Bytes& book)
     return digest;
 }
 
+// The search filter as the indexer's filter host uses it: a new filter,
+// IPersistStream::Load, Init, then every chunk with its text (read in
+// buffers of 1,000 units) or its value.
+std::string filter_request(const Bytes& book)
+{
+    ++g_class_requests;
+    ComPtr<IClassFactory> factory;
+    HRESULT hr = qb_module().DllGetClassObject(CLSID_QuirebinderFilter, IID_IClassFactory,
+                                               reinterpret_cast<void**>(factory.GetAddressOf()));
+    ComPtr<IPersistStream> persist;
+    if (SUCCEEDED(hr))
+        hr = factory->CreateInstance(nullptr, IID_PPV_ARGS(&persist));
+    factory.Reset();
+    ComPtr<IFilter> filter;
+    if (SUCCEEDED(hr))
+        hr = persist.As(&filter);
+    ComPtr<IStream> stream;
+    if (SUCCEEDED(hr)) {
+        *stream.GetAddressOf() = SHCreateMemStream(book.data(), UINT(book.size()));
+        hr = stream ? persist->Load(stream.Get()) : E_OUTOFMEMORY;
+    }
+    std::string digest = "load " + hex(static_cast<unsigned long>(hr)) + ";";
+    if (FAILED(hr))
+        return digest;
+    ULONG flags = 0;
+    hr = filter->Init(IFILTER_INIT_APPLY_INDEX_ATTRIBUTES, 0, nullptr, &flags);
+    digest += "init " + hex(static_cast<unsigned long>(hr)) + " " + std::to_string(flags) + ";";
+    std::uint64_t text = fnv(nullptr, 0);
+    long chunks = 0;
+    while (SUCCEEDED(hr)) {
+        STAT_CHUNK stat = {};
+        hr = filter->GetChunk(&stat);
+        if (hr != S_OK)
+            break;
+        ++chunks;
+        const unsigned long shape[] = {stat.idChunk, stat.breakType, stat.flags, stat.locale};
+        text = fnv(shape, sizeof shape, text);
+        if (stat.flags == CHUNK_TEXT) {
+            WCHAR buffer[1000];
+            for (HRESULT got = S_OK; got == S_OK;) {
+                ULONG count = 1000;
+                got = filter->GetText(&count, buffer);
+                if (SUCCEEDED(got))
+                    text = fnv(buffer, std::size_t(count) * sizeof(WCHAR), text);
+                else
+                    text = fnv(&got, sizeof got, text);
+            }
+        } else {
+            PROPVARIANT* value = nullptr;
+            if (SUCCEEDED(filter->GetValue(&value)) && value) {
+                digest += value_digest(*value) + ";";
+                PropVariantClear(value);
+                CoTaskMemFree(value);
+            }
+        }
+    }
+    return digest + "end " + hex(static_cast<unsigned long>(hr)) + " chunks " + std::to_string(chunks) +
+           " text " + std::to_string(text);
+}
+
 // The kinds of request, one row each. The run of single-threaded
 // apartments takes the rows with sta set, the run of multithreaded ones
 // (for classes registered as Both-threaded) those with mta set.
-// The filter (IFilter over a book, text chunks digested) and the preview
-// handler come in as rows of their own.
+// The preview handler comes in as a row of its own.
 struct RequestKind {
     const char* name;
     bool sta;
@@ -196,6 +261,7 @@ struct RequestKind {
 const RequestKind KINDS[] = {
     {"thumbnail", true, false, thumbnail_request},
     {"property_store", true, false, property_store_request},
+    {"filter", true, true, filter_request},  // registered as Both-threaded
 };
 constexpr std::size_t KIND_COUNT = sizeof KINDS / sizeof KINDS[0];
 

@@ -2,7 +2,8 @@
 // fixture books through the analysis, the thumbnail (stream route), the
 // extracted image (path route), the property store, the property sets and
 // the property page (added to a property sheet that stays open, see
-// PageHost), each request on a new handler.
+// PageHost), each request on a new handler, and through the search filter
+// (every chunk).
 //
 //   qb_mutate.exe RUN_SEED FIRST COUNT PROGRESS_FILE WORK_FOLDER
 //   qb_mutate.exe RUN_SEED --write INDEX OUT_FILE
@@ -10,7 +11,7 @@
 //
 // The first form runs inputs FIRST .. FIRST + COUNT - 1 and appends to
 // PROGRESS_FILE, for each input, "begin INDEX KINDS" before it and
-// "end INDEX RESULT ANALYSIS_STATUS NOTES" after it, where RESULT is
+// "end INDEX RESULT ANALYSIS_STATUS NOTES page=P filter=F" after it, where RESULT is
 // accepted, rejected or failed by the analysis (S_OK, S_FALSE, an error)
 // and NOTES names every broken promise ("-" when none). A crash writes
 // "crash INDEX CODE LIBRARY+OFFSET" (where the faulting code lies) when it
@@ -37,6 +38,7 @@
 #include "book/mobi_book.h"
 #include "tests/bench/bench_support.h"
 #include "tests/bench/cycles.h"
+#include "tests/bench/filter_cycle.h"
 #include "tests/bench/mutations.h"
 #include "tests/support/mobi_builder.h"
 #include "tests/support/module_under_test.h"
@@ -257,6 +259,8 @@ int main(int argc, char** argv)
         const HRESULT status = stream ? analysis_status(stream.Get()) : E_OUTOFMEMORY;
         std::string notes;
         note(notes, "thumbnail", thumbnail_cycle(stream.Get()));
+        const CycleResult filter = stream ? filter_cycle(stream.Get()) : CycleResult::Refused;
+        note(notes, "filter", filter);
         stream.Reset();
         if (!write_file(path, book.bytes))
             notes += notes.empty() ? "unwritten" : ",unwritten";
@@ -268,11 +272,12 @@ int main(int argc, char** argv)
         if (qb_module().DllCanUnloadNow() != S_OK)
             notes += notes.empty() ? "objects_alive" : ",objects_alive";
 
-        char line[160];
-        std::snprintf(line, sizeof line, "end %llu %s 0x%08lX %s page=%s", static_cast<unsigned long long>(index),
+        char line[200];
+        std::snprintf(line, sizeof line, "end %llu %s 0x%08lX %s page=%s filter=%s",
+                      static_cast<unsigned long long>(index),
                       status == S_OK ? "accepted" : status == S_FALSE ? "rejected" : "failed",
                       static_cast<unsigned long>(status), notes.empty() ? "-" : notes.c_str(),
-                      cycle_result_name(page));
+                      cycle_result_name(page), cycle_result_name(filter));
         progress(line);
     }
     CoUninitialize();

@@ -10,10 +10,13 @@
 #include <iterator>
 #include <string>
 
+#include "book/stream_reader.h"
+#include "book/text_reader.h"
 #include "host/console.h"
 #include "host/exit_codes.h"
 #include "tests/book/book_test_support.h"
 #include "tests/support/fixture_books.h"
+#include "tests/support/mobi_builder.h"
 #include "tests/support/module_under_test.h"
 
 namespace {
@@ -51,6 +54,14 @@ Bytes read_file(const std::wstring& path)
         bytes.insert(bytes.end(), chunk, chunk + read);
     CloseHandle(file);
     return bytes;
+}
+
+void write_file(const std::wstring& path, const Bytes& bytes)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr));
+    CloseHandle(file);
 }
 
 HANDLE inheritable_file(const std::wstring& path)
@@ -145,6 +156,10 @@ TEST(HostCommand, EachFailureHasItsOwnExitCodeAndMessage)
     const std::wstring folder = scratch_folder();
     const std::wstring dll = L" --dll \"" + module_path() + L"\"";
     const std::wstring not_com = host_folder() + L"\\propsys.dll";
+    mobi_test::MobiBuilder encrypted;
+    encrypted.encryption = 2;
+    encrypted.add_text(100);
+    write_file(folder + L"\\encrypted.mobi", encrypted.build().bytes);
     struct Case {
         std::wstring args;
         DWORD exit_code;
@@ -172,6 +187,11 @@ TEST(HostCommand, EachFailureHasItsOwnExitCodeAndMessage)
          "cannot create the registered class"},
         {L"register --dll \"" + folder + L"\\none.dll\"", EXIT_NO_MODULE, "no such module"},
         {L"sheet \"" + folder + L"\\missing.mobi\"", EXIT_NO_FILE, "no such file"},
+        {L"text \"" + folder + L"\\missing.mobi\"" + dll, EXIT_NO_FILE, "no such file"},
+        {L"text \"" + book("palmdoc.pdb") + L"\"" + dll, EXIT_NOT_MOBI, "not a MOBI book"},
+        {L"text \"" + folder + L"\\encrypted.mobi\"" + dll, EXIT_ENCRYPTED, "is encrypted"},
+        {L"text \"" + book("cafe-noir.mobi") + L"\"", EXIT_NO_MODULE,
+         "no search filter is registered for \".mobi\""},
         {L"sheet \"" + book("cafe-noir.mobi") + L"\" \"" + module_path() + L"\"", EXIT_USAGE,
          "must be in one folder"},
     };
@@ -261,6 +281,33 @@ TEST(HostCommand, PropertiesListsAFolderOneObjectPerBook)
     EXPECT_EQ(DWORD(EXIT_USAGE), run_host(L"properties \"" + library + L"\"" + dll, folder).exit_code);
 }
 
+TEST(HostCommand, TextPrintsTheFiltersTextAndWithJsonEveryChunk)
+{
+    const std::wstring folder = scratch_folder();
+    const std::wstring path = book("cafe-noir.mobi");
+    ComPtr<IStream> stream = open_read_only(path);
+    StreamReader bytes(stream.Get());
+    TextReader reader(bytes);
+    ASSERT_EQ(BOOK_OK, reader.open());
+    std::u16string text, piece;
+    while (reader.end() == TextEnd::none && reader.next(piece) == BOOK_OK)
+        text += piece;
+    const std::wstring args = L"text \"" + path + L"\" --dll \"" + module_path() + L"\"";
+    const HostRun plain = run_host(args, folder);
+    EXPECT_EQ(0u, plain.exit_code) << plain.err;
+    EXPECT_EQ(utf8(std::wstring(text.begin(), text.end())) + "\n", plain.out);
+
+    const HostRun json = run_host(args + L" --json", folder);
+    EXPECT_EQ(0u, json.exit_code) << json.err;
+    for (const char* part :
+         {"{\"id\": 1, \"kind\": \"value\", \"break\": \"sentence\", \"locale\": 12, "
+          "\"property\": \"System.Title\", \"value\": \"Caf\xC3\xA9 Noir\"}",
+          "\"property\": \"System.Author\", \"value\": [\"Jane Doe\", \"John Roe\"]}",
+          "{\"id\": 3, \"kind\": \"text\", \"break\": \"paragraph\", \"locale\": 12, "
+          "\"property\": \"System.Search.Contents\", \"text\": \""})
+        EXPECT_NE(std::string::npos, json.out.find(part)) << json.out;
+}
+
 TEST(HostCommand, SourceWritesTheEmbeddedArchive)
 {
     const std::wstring folder = scratch_folder();
@@ -314,6 +361,7 @@ TEST(HostCommand, RegisteredClassServesWithoutDll)
     } const steps[] = {
         {L"register", EXIT_OK, "Registered "},
         {cover, EXIT_OK, "(192x256)"},
+        {L"text \"" + book("cafe-noir.mobi") + L"\"", EXIT_OK, "stormy night"},
         {L"unregister", EXIT_OK, "Unregistered the 64-bit module"},
         {cover, EXIT_NO_MODULE, ""},
     };

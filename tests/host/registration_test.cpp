@@ -104,9 +104,11 @@ TEST_P(Registration, RoundTripsAndLeavesNothingOfOurs)
         EXPECT_EQ(utf16(registration::expand(entry.data, utf8(module))), text) << utf8(path);
     }
     // The class, its server and threading model, the ProgID and its sheet
-    // handler; per extension the ProgID link, two thumbnail slots and the
-    // sheet handler; per machine also the approval and property handlers.
-    EXPECT_EQ(c.scope == Scope::Machine ? 6 + 3 * 5 : 5 + 3 * 4, written);
+    // handler, the filter's class (three values) and persistent handler
+    // (two); per extension the ProgID link, two thumbnail slots, the sheet
+    // handler and the persistent handler; per machine also the approval and
+    // property handlers.
+    EXPECT_EQ(c.scope == Scope::Machine ? 11 + 3 * 6 : 10 + 3 * 5, written);
 
     ASSERT_EQ(S_OK, unregister_module(c.scope, c.view));
     for (const registration::Entry& entry : registration::entries()) {
@@ -135,13 +137,14 @@ TEST_P(Registration, KeepsAnotherProgramsHandlers)
         {classes + L".azw", L"Other.Book"},
         {classes + L".azw\\ShellEx\\{E357FCCD-A995-4576-B01F-234630154E96}",
          L"{00000000-0000-0000-0000-0000000000A1}"},
+        {classes + L".azw\\PersistentHandler", L"{00000000-0000-0000-0000-0000000000A2}"},
     };
     for (const Slot& slot : slots)
         write_value(root, slot.path, slot.value, c.view);
 
     std::vector<KeptSlot> kept;
     ASSERT_EQ(S_OK, register_module(c.scope, c.view, L"C:\\q.dll", &kept));
-    ASSERT_EQ(2u, kept.size());
+    ASSERT_EQ(3u, kept.size());
     EXPECT_EQ(L"Other.Book", kept[0].value);
     std::wstring text;
     EXPECT_TRUE(read_value(root, classes + L".mobi", L"", c.view, &text));

@@ -1,0 +1,338 @@
+// The plain text of a book, one text record at a time; see text_reader.h.
+//
+// Only the record list entries of the records being read are read (each
+// with the next entry, which gives the record's end), so memory does not
+// grow with the book: the reader holds one record's bytes, its
+// decompressed bytes, the markup state, and for HUFF/CDIC books the
+// dictionary with the expansions of its compressed entries.
+//
+// Record 0 (PalmDOC header, then MOBI header), offsets from its start:
+//   0 compression (1 none, 2 PalmDOC, 17480 HUFF/CDIC), 4 text length,
+//   8 text record count, 10 text record size, 12 encryption type,
+//   16 "MOBI", 20 MOBI header length, 28 code page, 36 format version,
+//   92 locale, 112 HUFF record index, 116 HUFF and CDIC record count,
+//   192 FDST record index (format 8), 242 extra-data flags.
+// In a joint file record 0 describes the older part; its text is the same
+// as the newer part's, so the newer part is never read.
+#include "text_reader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "big_endian.h"
+#include "huffcdic.h"
+#include "markup.h"
+#include "palmdoc.h"
+
+namespace {
+
+constexpr std::uint32_t NO_COMPRESSION = 1;
+constexpr std::uint32_t PALMDOC = 2;
+constexpr std::uint32_t HUFF_CDIC = 17480;
+constexpr std::uint32_t NO_INDEX = 0xFFFFFFFF;
+
+constexpr std::uint32_t MIN_RECORD0 = 256;
+constexpr std::uint32_t MAX_RECORD0 = 64000;
+constexpr std::uint32_t MIN_TEXT_RECORD_SIZE = 4096;
+// Decoder steps a record may take, per byte of its output bound.
+constexpr std::uint64_t STEPS_PER_OUTPUT_BYTE = 8;
+// A CDIC record's bytes past this are out of reach of its 16-bit entry
+// offsets and 15-bit lengths.
+constexpr std::uint32_t CDIC_REACH = 16 + 0xFFFF + 2 + 0x7FFF;
+constexpr std::uint32_t MAX_HUFF_RECORD = 0x10000;
+constexpr std::size_t MAX_DICTIONARY = std::size_t(16) << 20;
+
+}  // namespace
+
+struct TextReader::State {
+    explicit State(ByteReader& source) : reader(source) {}
+
+    ByteReader& reader;
+    std::uint32_t file_size = 0;
+    std::uint32_t record_count = 0;
+    std::uint32_t compression = 0;
+    std::uint32_t code_page = 0;
+    std::uint32_t locale = 0;
+    std::uint16_t extra_flags = 0;
+    std::uint32_t text_records = 0;
+    std::uint32_t limit = 0;        // a record's decompressed size at most
+    std::uint32_t raw_limit = 0;    // a text record's stored size at most
+    std::uint64_t text_left = 0;    // bytes of text still to give
+    std::uint32_t next_record = 1;
+    TextEnd end = TextEnd::unsupported;  // until open() succeeds
+
+    std::vector<std::uint8_t> raw;   // the record as stored
+    std::vector<std::uint8_t> text;  // decompressed
+    std::unique_ptr<HuffCdic> huff;
+    std::unique_ptr<MarkupText> markup;
+
+    book_status locate(std::uint32_t index, std::uint32_t& start, std::uint32_t& size, bool& found);
+    book_status read_record(std::uint32_t index, std::uint32_t max_size, bool prefix,
+                            std::vector<std::uint8_t>& bytes, bool& found);
+    book_status read_tables(const std::uint8_t* record0, std::uint32_t header_length, std::uint32_t version);
+    bool cut_trailing_entries(std::uint32_t& size) const;
+};
+
+// The start and size of record index, from its entry in the record list and
+// the next one (or the file's end). found is false for an index past the
+// list or entries out of order.
+book_status TextReader::State::locate(std::uint32_t index, std::uint32_t& start, std::uint32_t& size, bool& found)
+{
+    found = false;
+    if (index >= record_count)
+        return BOOK_OK;
+    std::uint8_t entries[12];
+    const bool last = index + 1 == record_count;
+    book_status status = reader.seek(78 + 8 * index);
+    if (status >= 0)
+        status = reader.read(entries, last ? 4 : 12);
+    if (status < 0)
+        return status;
+    start = get4(entries);
+    const std::uint32_t end = last ? file_size : get4(entries + 8);
+    if (start < 78 + 8 * record_count || start > end || end > file_size)
+        return BOOK_OK;
+    size = end - start;
+    found = true;
+    return BOOK_OK;
+}
+
+// Reads record index into bytes: whole if it holds at most max_size bytes
+// (found is false otherwise), or with prefix its first max_size bytes.
+book_status TextReader::State::read_record(std::uint32_t index, std::uint32_t max_size, bool prefix,
+                                           std::vector<std::uint8_t>& bytes, bool& found)
+{
+    std::uint32_t start = 0, size = 0;
+    book_status status = locate(index, start, size, found);
+    if (status < 0 || !found)
+        return status;
+    if (size > max_size) {
+        if (!prefix) {
+            found = false;
+            return BOOK_OK;
+        }
+        size = max_size;
+    }
+    bytes.resize(size);
+    status = reader.seek(start);
+    if (status >= 0 && size != 0)
+        status = reader.read(bytes.data(), size);
+    return status;
+}
+
+// The HUFF and CDIC records of a HUFF/CDIC book, and the FDST record of a
+// format 8 book (the end of its first flow). A table that breaks the format
+// leaves end at broken.
+book_status TextReader::State::read_tables(const std::uint8_t* record0, std::uint32_t header_length,
+                                           std::uint32_t version)
+{
+    bool found = false;
+    std::vector<std::uint8_t>& bytes = raw;
+    if (version >= 8 && header_length >= 192 + 4 - 16 && get4(record0 + 192) != NO_INDEX) {
+        const book_status status = read_record(get4(record0 + 192), MAX_HUFF_RECORD, true, bytes, found);
+        if (status < 0)
+            return status;
+        if (!found || bytes.size() < 12 || std::memcmp(bytes.data(), "FDST", 4) != 0)
+            return BOOK_OK;
+        const std::uint64_t table = get4(bytes.data() + 4);
+        if (get4(bytes.data() + 8) == 0 || table + 8 > bytes.size() ||
+            get4(bytes.data() + table) > get4(bytes.data() + table + 4))
+            return BOOK_OK;
+        text_left = std::min<std::uint64_t>(text_left, get4(bytes.data() + table + 4));
+    }
+    if (compression == HUFF_CDIC) {
+        const std::uint32_t first = get4(record0 + 112);
+        const std::uint32_t count = get4(record0 + 116);
+        if (count < 2 || first >= record_count || count > record_count - first)
+            return BOOK_OK;
+        huff.reset(new HuffCdic);
+        book_status status = read_record(first, MAX_HUFF_RECORD, true, bytes, found);
+        if (status < 0 || !found || !huff->load_huff(bytes.data(), bytes.size()))
+            return status;
+        for (std::uint32_t i = 1; i < count; ++i) {
+            status = read_record(first + i, CDIC_REACH, true, bytes, found);
+            if (status < 0 || !found || !huff->add_cdic(bytes.data(), bytes.size(), MAX_DICTIONARY))
+                return status;
+        }
+    }
+    end = TextEnd::none;
+    return BOOK_OK;
+}
+
+// Cuts the trailing entries the extra-data flags announce off a record of
+// size bytes held in raw: for each set bit above bit 0 an entry that ends
+// with its own size (a backward variable-length integer, the size counting
+// its own bytes), then for bit 0 the multibyte overlap (the low two bits of
+// the last byte, plus one). False if an entry does not fit.
+bool TextReader::State::cut_trailing_entries(std::uint32_t& size) const
+{
+    const std::uint8_t* const bytes = raw.data();
+    for (int bit = 1; bit < 16; ++bit) {
+        if (!(extra_flags & (1u << bit)))
+            continue;
+        std::uint32_t value = 0, used = 0;
+        for (bool more = true; more && used < 4;) {
+            if (used == size)
+                return false;
+            const std::uint8_t b = bytes[size - 1 - used];
+            value |= std::uint32_t(b & 0x7F) << (7 * used);
+            more = !(b & 0x80);
+            ++used;
+        }
+        if (value < used || value > size)
+            return false;
+        size -= value;
+    }
+    if (extra_flags & 1) {
+        if (size == 0)
+            return false;
+        const std::uint32_t overlap = (bytes[size - 1] & 3u) + 1;
+        if (overlap > size)
+            return false;
+        size -= overlap;
+    }
+    return true;
+}
+
+TextReader::TextReader(ByteReader& reader) : state_(new State(reader)) {}
+
+TextReader::~TextReader() = default;
+
+book_status TextReader::open()
+{
+    state_.reset(new State(state_->reader));
+    State& s = *state_;
+    ByteReader& reader = s.reader;
+
+    // PalmDB header and record 0, checked as the container analysis checks them.
+    std::uint64_t file_size = 0;
+    book_status status = reader.size(file_size);
+    std::uint8_t header[78];
+    if (status >= 0 && file_size >> 32 == 0 && file_size >= sizeof header) {
+        status = reader.seek(0);
+        if (status >= 0)
+            status = reader.read(header, sizeof header);
+    }
+    if (status < 0) {
+        s.end = TextEnd::broken;
+        return status;
+    }
+    s.file_size = std::uint32_t(file_size);
+    s.record_count = file_size >= sizeof header ? get2(header + 76) : 0;
+    if (file_size < sizeof header || std::memcmp(header + 60, "BOOKMOBI", 8) != 0 || s.record_count < 2 ||
+        file_size < 78 + 8 * std::uint64_t(s.record_count))
+        return BOOK_NOT_MOBI;
+
+    std::uint8_t record0[MIN_RECORD0];
+    std::uint32_t start = 0, size = 0;
+    bool found = false;
+    status = s.locate(0, start, size, found);
+    if (status >= 0 && found && size >= MIN_RECORD0 && size <= MAX_RECORD0) {
+        status = reader.seek(start);
+        if (status >= 0)
+            status = reader.read(record0, sizeof record0);
+    }
+    if (status < 0) {
+        s.end = TextEnd::broken;
+        return status;
+    }
+    const std::uint32_t header_length = found ? get4(record0 + 20) : 0;
+    if (!found || size < MIN_RECORD0 || size > MAX_RECORD0 || get2(record0 + 2) != 0 ||
+        std::memcmp(record0 + 16, "MOBI", 4) != 0 || header_length < 128 || header_length > size - 16)
+        return BOOK_NOT_MOBI;
+
+    s.compression = get2(record0);
+    s.text_left = get4(record0 + 4);
+    s.text_records = get2(record0 + 8);
+    s.code_page = get4(record0 + 28);
+    s.locale = get4(record0 + 92);
+    const std::uint32_t version = get4(record0 + 36);
+    if (header_length >= 242 + 2 - 16)
+        s.extra_flags = get2(record0 + 242);
+    // Old writers (format 3 and before) let records run past the size they
+    // declare; when the text length says so, such files get twice the
+    // room, as other readers give them.
+    s.limit = std::max<std::uint32_t>(get2(record0 + 10), MIN_TEXT_RECORD_SIZE);
+    if (version <= 3 && s.text_left > std::uint64_t(s.limit) * s.text_records)
+        s.limit *= 2;
+    // Stored bytes: HUFF/CDIC codes may take up to four bytes per byte
+    // of text; trailing entries come on top.
+    s.raw_limit = 4 * s.limit + 0x10000;
+
+    if (get2(record0 + 12) != 0) {
+        s.end = TextEnd::encrypted;
+        return BOOK_OK;
+    }
+    if ((s.compression != NO_COMPRESSION && s.compression != PALMDOC && s.compression != HUFF_CDIC) ||
+        (s.code_page != 1252 && s.code_page != 65001))
+        return BOOK_OK;  // end stays unsupported
+    s.end = TextEnd::broken;
+    status = s.read_tables(record0, header_length, version);
+    if (status < 0) {
+        s.end = TextEnd::broken;
+        return status;
+    }
+    s.markup.reset(new MarkupText(s.code_page == 65001));
+    return BOOK_OK;
+}
+
+book_status TextReader::next(std::u16string& piece)
+{
+    piece.clear();
+    State& s = *state_;
+    if (s.end != TextEnd::none)
+        return BOOK_OK;
+    if (s.next_record > s.text_records || s.text_left == 0) {
+        s.markup->finish(piece);
+        s.end = TextEnd::complete;
+        return BOOK_OK;
+    }
+
+    bool found = false;
+    const book_status status = s.read_record(s.next_record, s.raw_limit, false, s.raw, found);
+    if (status < 0 || !found) {
+        s.end = TextEnd::broken;
+        return status;
+    }
+    std::uint32_t size = std::uint32_t(s.raw.size());
+    if (!s.cut_trailing_entries(size)) {
+        s.end = TextEnd::broken;
+        return BOOK_OK;
+    }
+    const std::uint8_t* text = s.raw.data();
+    std::size_t length = size;
+    bool ok = true;
+    if (s.compression == PALMDOC) {
+        ok = palmdoc_decompress(s.raw.data(), size, s.limit, s.text);
+    } else if (s.compression == HUFF_CDIC) {
+        ok = s.huff->decompress(s.raw.data(), size, s.limit, STEPS_PER_OUTPUT_BYTE * s.limit, s.text);
+    } else {
+        ok = size <= s.limit;
+    }
+    if (!ok) {
+        s.end = TextEnd::broken;
+        return BOOK_OK;
+    }
+    if (s.compression != NO_COMPRESSION) {
+        text = s.text.data();
+        length = s.text.size();
+    }
+    length = std::size_t(std::min<std::uint64_t>(length, s.text_left));
+    s.text_left -= length;
+    s.markup->feed(text, length, piece);
+    ++s.next_record;
+    if (s.next_record > s.text_records || s.text_left == 0) {
+        s.markup->finish(piece);
+        s.end = TextEnd::complete;
+    }
+    return BOOK_OK;
+}
+
+TextEnd TextReader::end() const { return state_->end; }
+
+std::uint32_t TextReader::code_page() const { return state_->code_page; }
+
+std::uint32_t TextReader::locale() const { return state_->locale; }
+
+std::uint64_t TextReader::decoder_steps() const { return state_->huff ? state_->huff->steps() : 0; }

@@ -1,0 +1,297 @@
+// The search filter through COM as the indexer drives it: every fixture
+// book's chunks walked with the IFilter contract checked on each call, long
+// texts cut at the best break, and the books it refuses or that break off.
+#include <windows.h>
+#include <filter.h>
+#include <filterr.h>
+#include <ntquery.h>
+#include <propkey.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "book/stream_reader.h"
+#include "book/text_reader.h"
+#include "filter/text_filter.h"
+#include "tests/book/book_test_support.h"
+#include "tests/handler/handler_test_support.h"
+#include "tests/support/fixture_books.h"
+
+namespace {
+
+using handler_test::book_path;
+using handler_test::file_stream;
+using handler_test::memory_stream;
+
+struct Chunk {
+    STAT_CHUNK stat;
+    std::u16string text;               // a text chunk's
+    std::vector<std::wstring> values;  // a value chunk's string or strings
+};
+
+ComPtr<IFilter> filter_on(IStream* stream)
+{
+    ComPtr<IClassFactory> factory;
+    ComPtr<IFilter> filter;
+    EXPECT_EQ(S_OK, qb_module().DllGetClassObject(CLSID_QuirebinderFilter, IID_PPV_ARGS(&factory)));
+    EXPECT_EQ(S_OK, factory->CreateInstance(nullptr, IID_PPV_ARGS(&filter)));
+    ComPtr<IPersistStream> persist;
+    EXPECT_EQ(S_OK, filter.As(&persist));
+    EXPECT_EQ(S_OK, persist->Load(stream));
+    return filter;
+}
+
+HRESULT init(IFilter* filter, ULONG count = 0, const FULLPROPSPEC* attributes = nullptr)
+{
+    ULONG flags = 1;
+    const HRESULT hr = filter->Init(IFILTER_INIT_APPLY_INDEX_ATTRIBUTES, count, attributes, &flags);
+    EXPECT_EQ(0u, flags);
+    return hr;
+}
+
+// Every chunk up to the end, text read buffer units at a time; each call's
+// answer is checked against the contract on the way.
+std::vector<Chunk> walk(IFilter* filter, ULONG buffer)
+{
+    std::vector<Chunk> chunks;
+    PROPVARIANT* value = nullptr;
+    std::vector<WCHAR> units(buffer + 1);
+    for (;;) {
+        Chunk chunk = {};
+        const HRESULT hr = filter->GetChunk(&chunk.stat);
+        if (hr == FILTER_E_END_OF_CHUNKS)
+            break;
+        EXPECT_EQ(S_OK, hr);
+        if (hr != S_OK || chunks.size() > 10000)
+            break;
+        EXPECT_EQ(chunk.stat.idChunk, chunk.stat.idChunkSource);
+        ULONG count = buffer;
+        if (chunk.stat.flags == CHUNK_TEXT) {
+            EXPECT_EQ(FILTER_E_NO_VALUES, filter->GetValue(&value));
+            HRESULT got = S_OK;
+            while (got == S_OK) {
+                count = buffer;
+                units[buffer] = 0xFFFF;
+                got = filter->GetText(&count, units.data());
+                EXPECT_TRUE(got == S_OK || got == FILTER_S_LAST_TEXT) << std::hex << got;
+                EXPECT_TRUE(count <= buffer && units[buffer] == 0xFFFF);
+                chunk.text.append(reinterpret_cast<const char16_t*>(units.data()), count);
+            }
+            EXPECT_EQ(FILTER_E_NO_MORE_TEXT, filter->GetText(&count, units.data()));
+        } else {
+            EXPECT_EQ(CHUNK_VALUE, chunk.stat.flags);
+            EXPECT_EQ(FILTER_E_NO_TEXT, filter->GetText(&count, units.data()));
+            EXPECT_EQ(S_OK, filter->GetValue(&value));
+            if (value && value->vt == VT_LPWSTR)
+                chunk.values.push_back(value->pwszVal);
+            for (ULONG i = 0; value && value->vt == (VT_VECTOR | VT_LPWSTR) &&
+                              i < value->calpwstr.cElems; ++i)
+                chunk.values.push_back(value->calpwstr.pElems[i]);
+            PropVariantClear(value);
+            CoTaskMemFree(value);
+            EXPECT_EQ(FILTER_E_NO_MORE_VALUES, filter->GetValue(&value));
+        }
+        chunks.push_back(chunk);
+    }
+    STAT_CHUNK after = {};
+    EXPECT_EQ(FILTER_E_END_OF_CHUNKS, filter->GetChunk(&after));
+    return chunks;
+}
+
+// The text of the book as the text reader gives it, read directly.
+std::u16string reader_text(IStream* stream)
+{
+    StreamReader bytes(stream);
+    TextReader reader(bytes);
+    std::u16string text, piece;
+    if (reader.open() == BOOK_OK)
+        while (reader.end() == TextEnd::none && reader.next(piece) == BOOK_OK)
+            text += piece;
+    return text;
+}
+
+bool is_key(const FULLPROPSPEC& spec, const PROPERTYKEY& key)
+{
+    return IsEqualGUID(spec.guidPropSet, key.fmtid) && spec.psProperty.ulKind == PRSPEC_PROPID &&
+           spec.psProperty.propid == key.pid;
+}
+
+const PROPERTYKEY CONTENTS = {PSGUID_STORAGE, PID_STG_CONTENTS};
+
+// A book whose text records are records, in compression.
+mobi_test::Bytes text_book(const std::vector<std::string>& records, std::uint16_t compression,
+                           std::uint32_t text_length)
+{
+    mobi_test::MobiBuilder builder;
+    builder.compression = compression;
+    builder.first_non_book_record = std::uint32_t(1 + records.size());
+    for (const std::string& text : records)
+        builder.add_record(mobi_test::bytes_of(text));
+    mobi_test::MobiFile file = builder.build();
+    file.put4(file.r0(4), text_length);
+    file.put2(file.r0(8), std::uint16_t(records.size()));
+    return file.bytes;
+}
+
+// An uncompressed book of count units, each record holding whole units.
+mobi_test::Bytes text_book(const std::string& unit, std::size_t count)
+{
+    std::vector<std::string> records(1);
+    std::uint32_t total = 0;
+    for (std::size_t i = 0; i < count; ++i, total += std::uint32_t(unit.size())) {
+        if (records.back().size() + unit.size() > 4096)
+            records.emplace_back();
+        records.back() += unit;
+    }
+    return text_book(records, 1, total);
+}
+
+class Filter : public ::testing::Test {
+protected:
+    void TearDown() override { EXPECT_EQ(S_OK, qb_module().DllCanUnloadNow()); }
+};
+
+TEST_F(Filter, EveryFixtureBookGivesTitleAndAuthorsThenAllOfItsText)
+{
+    for (const FixtureBook& expected : FIXTURE_BOOKS) {
+        SCOPED_TRACE(expected.file);
+        const std::wstring path = book_path(widen(expected.file).c_str());
+        ComPtr<IStream> stream = file_stream(path);
+        ComPtr<IFilter> filter = filter_on(stream.Get());
+        if (!expected.valid) {
+            EXPECT_EQ(FILTER_E_UNKNOWNFORMAT, init(filter.Get()));
+            continue;
+        }
+        ASSERT_EQ(S_OK, init(filter.Get()));
+        const std::vector<Chunk> chunks = walk(filter.Get(), 4096);
+        ASSERT_GE(chunks.size(), 3u);
+        EXPECT_TRUE(is_key(chunks[0].stat.attribute, PKEY_Title));
+        EXPECT_EQ(std::vector<std::wstring>(1, widen(expected.title)), chunks[0].values);
+        EXPECT_TRUE(is_key(chunks[1].stat.attribute, PKEY_Author));
+        std::vector<std::wstring> authors;
+        for (const std::string& author : expected.authors)
+            authors.push_back(widen(author));
+        EXPECT_EQ(authors, chunks[1].values);
+        std::u16string text;
+        for (std::size_t i = 0; i < chunks.size(); ++i) {
+            EXPECT_EQ(i + 1, chunks[i].stat.idChunk);
+            EXPECT_EQ(expected.locale, chunks[i].stat.locale);
+            if (i < 2)
+                continue;
+            EXPECT_EQ(CHUNK_TEXT, chunks[i].stat.flags);
+            EXPECT_TRUE(is_key(chunks[i].stat.attribute, CONTENTS));
+            EXPECT_TRUE(!chunks[i].text.empty() && chunks[i].text.size() <= CHUNK_TEXT_LIMIT);
+            text += chunks[i].text;
+        }
+        EXPECT_EQ(reader_text(stream.Get()), text);
+
+        // Init again starts over; a buffer of 7 units gives the same chunks.
+        ASSERT_EQ(S_OK, init(filter.Get()));
+        const std::vector<Chunk> again = walk(filter.Get(), 7);
+        ASSERT_EQ(chunks.size(), again.size());
+        for (std::size_t i = 0; i < chunks.size(); ++i)
+            EXPECT_EQ(chunks[i].text, again[i].text);
+
+        // Through a path; asked for the title alone, it gives the title alone.
+        ComPtr<IPersistFile> file;
+        ASSERT_EQ(S_OK, filter.As(&file));
+        ASSERT_EQ(S_OK, file->Load(path.c_str(), STGM_READ));
+        FULLPROPSPEC title = {PKEY_Title.fmtid, {PRSPEC_PROPID, {PKEY_Title.pid}}};
+        ASSERT_EQ(S_OK, init(filter.Get(), 1, &title));
+        EXPECT_EQ(1u, walk(filter.Get(), 64).size());
+    }
+}
+
+TEST_F(Filter, LongTextIsCutNearTheLimitAtTheBestBreak)
+{
+    struct Case {
+        const char* name;
+        std::string unit;
+        CHUNK_BREAKTYPE cut;
+    } const cases[] = {
+        {"paragraphs", "<p>A paragraph of a few words that ends here.</p>", CHUNK_EOP},
+        {"sentences", "Words and more words end a sentence. ", CHUNK_EOS},
+        {"words", "words without an end ", CHUNK_EOW},
+        {"one word", "x\xF0\xA0\x80\x8B", CHUNK_NO_BREAK},  // U+2000B: a surrogate pair
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ComPtr<IStream> stream = memory_stream(text_book(c.unit, 100000 / c.unit.size()));
+        ComPtr<IFilter> filter = filter_on(stream.Get());
+        ASSERT_EQ(S_OK, init(filter.Get()));
+        const std::vector<Chunk> chunks = walk(filter.Get(), 4096);
+        ASSERT_GE(chunks.size(), 5u);  // the title, then 4 text chunks or more
+        std::u16string text;
+        for (std::size_t i = 1; i < chunks.size(); ++i) {
+            const std::u16string& part = chunks[i].text;
+            text += part;
+            EXPECT_LE(part.size(), CHUNK_TEXT_LIMIT);
+            if (i + 1 < chunks.size()) {  // every chunk but the last is cut near the limit
+                EXPECT_GT(part.size(), CHUNK_TEXT_LIMIT * 3 / 4);
+                EXPECT_EQ(c.cut, chunks[i + 1].stat.breakType);
+                EXPECT_FALSE(part.back() >= 0xD800 && part.back() <= 0xDBFF);
+            }
+        }
+        EXPECT_EQ(reader_text(stream.Get()), text);
+    }
+}
+
+TEST_F(Filter, RefusesWhatItCannotReadAndNeverWrites)
+{
+    mobi_test::MobiBuilder encrypted;
+    encrypted.encryption = 2;
+    encrypted.add_text(100);
+    struct Case {
+        const char* name;
+        mobi_test::Bytes bytes;
+        HRESULT init;
+    } const cases[] = {
+        {"palmdoc.pdb", test_data(L"books/palmdoc.pdb"), FILTER_E_UNKNOWNFORMAT},
+        {"empty", {}, FILTER_E_UNKNOWNFORMAT},
+        {"encrypted", encrypted.build().bytes, FILTER_E_PASSWORD},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ComPtr<IStream> stream = memory_stream(c.bytes);
+        ComPtr<IFilter> filter = filter_on(stream.Get());
+        EXPECT_EQ(c.init, init(filter.Get()));
+        STAT_CHUNK stat = {};
+        EXPECT_EQ(E_UNEXPECTED, filter->GetChunk(&stat));
+    }
+    ComPtr<IClassFactory> factory;
+    ComPtr<IPersistStream> unloaded;
+    ASSERT_EQ(S_OK, qb_module().DllGetClassObject(CLSID_QuirebinderFilter, IID_PPV_ARGS(&factory)));
+    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_PPV_ARGS(&unloaded)));
+    ComPtr<IFilter> filter;
+    ASSERT_EQ(S_OK, unloaded.As(&filter));
+    EXPECT_EQ(E_UNEXPECTED, init(filter.Get()));  // nothing loaded
+    CLSID clsid = {};
+    EXPECT_EQ(S_OK, unloaded->GetClassID(&clsid));
+    EXPECT_EQ(CLSID_QuirebinderFilter, clsid);
+    EXPECT_EQ(S_FALSE, unloaded->IsDirty());
+    EXPECT_EQ(E_NOTIMPL, unloaded->Save(memory_stream({}).Get(), TRUE));
+}
+
+TEST_F(Filter, ABookThatBreaksOffGivesItsTextUpToTheBreakAndOneLogLine)
+{
+    set_option_dword(L"Debug", 1);
+    delete_log();
+    // PalmDOC: record 1 is literal bytes, record 2 copies from before its start.
+    const mobi_test::Bytes book =
+        text_book({"<p>Before the break</p>", std::string("\x80\x40x", 3)}, 2, 4096 + 23);
+    ComPtr<IFilter> filter = filter_on(memory_stream(book).Get());
+    ASSERT_EQ(S_OK, init(filter.Get()));
+    const std::vector<Chunk> chunks = walk(filter.Get(), 4096);
+    ASSERT_EQ(2u, chunks.size());
+    EXPECT_EQ(u"Before the break", chunks[1].text.substr(0, 16));
+    filter.Reset();
+    int lines = 0;
+    for (const std::string& message : log_messages())
+        lines += message.find("broken off") != std::string::npos;
+    EXPECT_EQ(1, lines);
+    clear_options();
+}
+
+}  // namespace
