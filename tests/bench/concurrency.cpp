@@ -10,19 +10,20 @@
 //
 //   qb_concurrency.exe [REQUESTS_PER_THREAD [ROUNDS]]
 //
-// The run is cut into ROUNDS rounds. Between rounds every worker waits
+// Each run is cut into ROUNDS rounds. Between rounds every worker waits
 // until the unloading thread has finalised the module, and the log's level
 // for the next round is set then (trace level in the first and the last
 // round, off in between), so that each round starts the module afresh.
 // Every request's result is reduced to a digest (status codes, the
-// thumbnail's size and pixels, every property's key and value) and compared
+// thumbnail's size and pixels, every property's key and value, the
+// filter's chunks, text and values) and compared
 // with the digest of the same request made on one thread before the run.
 //
 // The log's lines must each be whole: "pid:tid:", a message of one of the
 // module's forms, CR LF. Wine 8 does not make concurrent appends through
-// one FILE_APPEND_DATA handle whole, so after the last round the same
-// threads write as many lines again through a handle of their own, with no
-// module involved, and that bare writer's torn lines are counted the same
+// one FILE_APPEND_DATA handle whole, so after the runs as many threads
+// write as many lines again through a handle of their own, with no module
+// involved, and that bare writer's torn lines are counted the same
 // way: a torn line of ours means something only when the bare writer tears
 // none.
 //
