@@ -37,12 +37,16 @@ const Command COMMANDS[] = {
      L"                the cover is fitted into it and never enlarged\n"
      L"  -o OUT.png    the file to write (default: the book's name with .png, in\n"
      L"                the current folder)\n"},
-    {L"properties", run_properties, {L"--dll"}, {L"--json"},
-     L"quirebinder properties BOOK [--json] [--dll MODULE]",
+    {L"properties", run_properties, {L"--dll"}, {L"--json", L"--recursive"},
+     L"quirebinder properties BOOK... [--json] [--recursive] [--dll MODULE]",
      L"Prints the handler's properties of BOOK under their canonical names, then\n"
      L"the fields of the MOBI property page: file name, publisher, dates, flags,\n"
      L"cover and source archive sizes.\n"
-     L"  --json        one JSON object instead of text\n"},
+     L"  --json        one JSON object instead of text; with several books or a\n"
+     L"                folder (its .mobi, .azw and .azw3 files), one per book, a\n"
+     L"                book that cannot be read with \"error\" in place of its\n"
+     L"                properties\n"
+     L"  --recursive   a folder's subfolders too\n"},
     {L"source", run_source, {L"-o"}, {},
      L"quirebinder source BOOK -o OUT.zip",
      L"Saves the source archive embedded in BOOK as a ZIP file, as the property\n"

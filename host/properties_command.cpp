@@ -1,6 +1,8 @@
-// quirebinder properties BOOK [--json] [--dll MODULE]: the handler's
-// property store, each value under its canonical name, then the fields the
-// property page shows, read from the book directly.
+// quirebinder properties BOOK... [--json] [--recursive] [--dll MODULE]: the
+// handler's property store, each value under its canonical name, then the
+// fields the property page shows, read from the book directly. Several
+// books or a folder (its files of the handler's types, with --recursive
+// those of its subfolders too) are listed with --json, one object per book.
 #include <windows.h>
 #include <propsys.h>
 #include <wrl/client.h>
@@ -14,6 +16,7 @@
 #include "host/commands.h"
 #include "host/console.h"
 #include "host/handler_source.h"
+#include "installer/registration_table.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -170,15 +173,48 @@ void print_json(const std::wstring& path, const std::vector<Property>& propertie
     print(out + L"}");
 }
 
-}  // namespace
-
-ExitCode run_properties(const Arguments& args)
+// True when name ends in one of the extensions the handler serves.
+bool is_book_name(const std::wstring& name)
 {
-    if (args.positional.size() != 1) {
-        print_error(L"properties needs one BOOK (see quirebinder properties --help)");
-        return EXIT_USAGE;
-    }
-    const std::wstring& path = args.positional[0];
+    const std::size_t dot = name.rfind(L'.');
+    if (dot == std::wstring::npos)
+        return false;
+    for (const std::string& extension : registration::extensions())
+        if (CompareStringOrdinal(name.c_str() + dot, -1, utf16(extension).c_str(), -1, TRUE) ==
+            CSTR_EQUAL)
+            return true;
+    return false;
+}
+
+// The books in folder, in the order the file system lists them; with
+// recursive, those of its subfolders too, each after its folder's files.
+void books_in_folder(const std::wstring& folder, bool recursive, std::vector<std::wstring>* books)
+{
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &found,
+                                           FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    std::vector<std::wstring> folders;
+    do {
+        const std::wstring name = found.cFileName;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            // Links to folders are not followed, so a loop cannot be.
+            if (recursive && name != L"." && name != L".." &&
+                !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                folders.push_back(folder + L"\\" + name);
+        } else if (is_book_name(name)) {
+            books->push_back(folder + L"\\" + name);
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    for (const std::wstring& inner : folders)
+        books_in_folder(inner, recursive, books);
+}
+
+// The properties of one book, printed as text or as one JSON object.
+ExitCode print_book(const std::wstring& path, const Arguments& args)
+{
     BookPtr book;
     if (const ExitCode code = open_book(path, &book))
         return code;
@@ -200,4 +236,51 @@ ExitCode run_properties(const Arguments& args)
     else
         print_text(properties, fields);
     return EXIT_OK;
+}
+
+}  // namespace
+
+ExitCode run_properties(const Arguments& args)
+{
+    if (args.positional.empty()) {
+        print_error(L"properties needs a BOOK (see quirebinder properties --help)");
+        return EXIT_USAGE;
+    }
+    std::vector<std::wstring> books;
+    bool folder_given = false;
+    for (const std::wstring& path : args.positional) {
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            folder_given = true;
+            books_in_folder(path, args.has(L"--recursive"), &books);
+        } else {
+            books.push_back(path);
+        }
+    }
+    if (!folder_given && books.size() == 1)
+        return print_book(books[0], args);
+    if (!args.has(L"--json")) {
+        print_error(L"several books or a folder are listed with --json");
+        return EXIT_USAGE;
+    }
+    // Every book gets its object, one that cannot be read an "error" in
+    // place of its properties (the reason goes to standard error). The
+    // status is that of the first book not listed; a module that cannot be
+    // loaded ends the listing.
+    ExitCode status = EXIT_OK;
+    for (const std::wstring& path : books) {
+        const ExitCode code = print_book(path, args);
+        if (code == EXIT_OK)
+            continue;
+        print(L"{\n  \"file\": " + json_string(full_path(path)) + L",\n  \"error\": " +
+              json_string(code == EXIT_NOT_MOBI ? L"not a MOBI book"
+                          : code == EXIT_NO_FILE ? L"cannot be read"
+                                                 : L"properties not read") +
+              L"\n}");
+        if (status == EXIT_OK)
+            status = code;
+        if (code == EXIT_NO_MODULE)
+            break;
+    }
+    return status;
 }

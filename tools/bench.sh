@@ -7,15 +7,23 @@
 #      50 MB book over a 1 MB one;
 #   2. thumbnail: GetThumbnail(256) through the module against the same
 #      imaging work with no handler (under Wine, one process);
-#   3. soak: thumbnail, property and property-page cycles in one process;
-#   4. mutation run: mutated fixture books through every request of the
-#      module, in batches of processes that survive crashes and hangs.
+#   3. folder: `quirebinder properties --json --recursive` over a built
+#      library of books (under Wine);
+#   4. concurrency soak: eight apartments sending requests while a ninth
+#      thread unloads the module (under Wine, one process);
+#   5. soak: thumbnail, property and property-page cycles in one process;
+#   6. mutation run: mutated fixture books through every request of the
+#      module, in batches of processes that survive crashes and hangs; a
+#      crash whose texts also crash a bare EDIT control without the module
+#      counts as the host's.
 # Ratios are measured side by side in one run. The soak and the mutation
 # run time nothing and run at the same time (the Wine programs mostly wait
 # on the wineserver and the display). The last lines are the key=value
 # results. Environment: SOAK_CYCLES (20000), SOAK_TRACE_CYCLES (2000),
 # SOAK_PAGE_EVERY (10: a property sheet on every tenth cycle),
-# MUTATION_INPUTS (10000), MUTATION_SEED (1), MUTATION_WORKERS (2).
+# MUTATION_INPUTS (10000), MUTATION_SEED (1), MUTATION_WORKERS (2),
+# FOLDER_BOOKS (2000), CONCURRENCY_REQUESTS (requests per thread, 5000),
+# CONCURRENCY_ROUNDS (10).
 set -eu
 cd "$(dirname "$0")/.."
 ./tools/bootstrap.sh --bench
@@ -26,6 +34,9 @@ SOAK_PAGE_EVERY=${SOAK_PAGE_EVERY:-10}
 MUTATION_INPUTS=${MUTATION_INPUTS:-10000}
 MUTATION_SEED=${MUTATION_SEED:-1}
 MUTATION_WORKERS=${MUTATION_WORKERS:-2}
+FOLDER_BOOKS=${FOLDER_BOOKS:-2000}
+CONCURRENCY_REQUESTS=${CONCURRENCY_REQUESTS:-5000}
+CONCURRENCY_ROUNDS=${CONCURRENCY_ROUNDS:-10}
 
 results=build/bench/results.txt
 mkdir -p build/bench
@@ -45,7 +56,8 @@ echo "== build"
 cmake -S tests/bench/native -B build/bench-native -G Ninja -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build build/bench-native
 cmake --preset x64 >/dev/null
-cmake --build --preset x64 --target quirebinder qb_propsys_all qb_thumbnail_bench qb_soak qb_mutate
+cmake --build --preset x64 --target quirebinder qb_propsys_all qb_host_wine qb_thumbnail_bench qb_soak qb_mutate \
+    qb_bare_edit qb_concurrency
 
 echo "== machine"
 echo "$(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(awk '/MemTotal/ {printf "%.0f GiB", $2 / 1048576}' /proc/meminfo), $(/usr/lib/wine/wine64 --version 2>/dev/null || echo wine)"
@@ -73,6 +85,15 @@ build/x64/wine-run.sh cmd /c exit 0 >/dev/null 2>&1 </dev/null || true
 echo "== thumbnail against the imaging floor (Wine)"
 step build/x64/wine-run.sh build/x64/bin/qb_thumbnail_bench.exe
 
+echo "== folder listing (Wine)"
+step python3 tools/folder_bench.py --runner build/x64/wine-run.sh --host build/x64/host-wine/quirebinder.exe \
+    --dll build/x64/host-wine/quirebinder64.dll --make-library build/bench-native/qb_make_library \
+    --books "$FOLDER_BOOKS" --work build/bench/folder
+rm -rf build/bench/folder/library
+
+echo "== concurrency soak (Wine)"
+step build/x64/wine-run.sh build/x64/bin/qb_concurrency.exe "$CONCURRENCY_REQUESTS" "$CONCURRENCY_ROUNDS"
+
 build/x64/wine-run.sh build/x64/bin/qb_soak.exe "$SOAK_CYCLES" "$SOAK_TRACE_CYCLES" "$SOAK_PAGE_EVERY" \
     >build/bench/soak.txt 2>&1 </dev/null &
 soak=$!
@@ -80,6 +101,7 @@ soak=$!
 echo "== mutation run (Wine, while the soak runs)"
 rm -rf build/bench/mutation
 step python3 tools/mutation_run.py --runner build/x64/wine-run.sh --exe build/x64/bin/qb_mutate.exe \
+    --bare-exe build/x64/bin/qb_bare_edit.exe \
     --inputs "$MUTATION_INPUTS" --seed "$MUTATION_SEED" --workers "$MUTATION_WORKERS" \
     --work build/bench/mutation
 
@@ -91,8 +113,11 @@ echo "== results"
 for key in metadata_speedup_vs_libmobi metadata_bytes_read_percent \
            text_speedup_vs_libmobi_palmdoc text_speedup_vs_libmobi_huffcdic text_peak_heap_ratio \
            thumbnail_cost_vs_floor \
+           folder_books_per_second folder_bytes_read_percent \
+           concurrency_threads concurrency_requests concurrency_failures concurrency_torn_log_lines \
+           concurrency_torn_log_lines_bare concurrency_reinitialisations \
            soak_cycles soak_private_kb_delta soak_handles_delta soak_gdi_delta soak_live_objects \
-           soak_can_unload mutation_inputs mutation_crashes mutation_hangs; do
+           soak_can_unload mutation_inputs mutation_crashes mutation_host_crashes mutation_hangs; do
     line=$(grep "^$key=" "$results" | tail -1)
     echo "${line:-$key=missing}"
 done

@@ -7,6 +7,12 @@ and one whose last line stays a "begin" for longer than the timeout hangs on
 it and is killed. Either way the run goes on from the next input, and the
 input is written to the output folder for a regression test.
 
+A crash is ours unless shown to be the platform's: its input's texts (the
+fields the property page shows) are replayed in bare EDIT controls by a
+program without the module (qb_bare_edit.exe); when that crashes too, the
+input counts as a crash of the host's own text layout
+(mutation_host_crashes), not as one of ours (mutation_crashes).
+
 Prints counts of accepted, rejected and failed inputs, broken promises by
 request, crashes and hangs, then the mutation_* key=value lines.
 """
@@ -49,9 +55,29 @@ def run_range(args, begin, end, folder, outcome, lock):
         saved = os.path.join(found_folder, "%s-%d.mobi" % (kind, index))
         subprocess.run([args.runner, args.exe, str(args.seed), "--write", str(index), windows_path(saved)],
                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if kind == "crash" and args.bare_exe and host_crash(args, index, saved):
+            kind = "host-crash"
         with lock:
             outcome["faults"].append((kind, index, mutation, where, saved))
         next_input = index + 1
+
+
+def host_crash(args, index, saved):
+    """True when the texts of input index crash a bare EDIT control in a
+    program without the module. The texts are written by the mutation
+    program; a crash while writing them (in the module's own book code)
+    leaves the input ours."""
+    texts = saved + ".texts"
+    made = subprocess.run([args.runner, args.exe, str(args.seed), "--texts", str(index), windows_path(texts)],
+                          stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    if made.returncode != 0 or not os.path.exists(texts):
+        return False
+    try:
+        shown = subprocess.run([args.runner, args.bare_exe, windows_path(texts)], stdin=subprocess.DEVNULL,
+                               capture_output=True, text=True, errors="replace", timeout=60)
+    except subprocess.TimeoutExpired:
+        return False
+    return any(line.startswith("crash ") for line in shown.stdout.splitlines())
 
 
 def run_batch(args, first, count, folder):
@@ -101,6 +127,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--runner", required=True, help="build/x64/wine-run.sh")
     parser.add_argument("--exe", required=True, help="qb_mutate.exe")
+    parser.add_argument("--bare-exe", help="qb_bare_edit.exe: tells the host's own crashes from ours")
     parser.add_argument("--inputs", type=int, default=10000)
     parser.add_argument("--batch", type=int, default=2500)
     parser.add_argument("--seed", type=int, default=1)
@@ -142,6 +169,7 @@ def main():
             filters[line[6]] += 1
     faults = sorted(outcome["faults"], key=lambda f: f[1])
     crashes = sum(1 for f in faults if f[0] == "crash")
+    host_crashes = sum(1 for f in faults if f[0] == "host-crash")
     hangs = sum(1 for f in faults if f[0] == "hang")
     total = sum(results.values()) + len(faults)
     print("mutation %d inputs in %.0f s (seed %d, %d workers): accepted %d, rejected %d, failed %d"
@@ -151,10 +179,12 @@ def main():
     print("mutation filter cycles: " + ", ".join("%s %d" % kv for kv in sorted(filters.items())))
     print("mutation broken promises: " + (", ".join("%s %d" % kv for kv in sorted(broken.items())) or "none"))
     for kind, index, mutation, where, saved in faults:
-        print("mutation %s on input %d (%s)%s, kept as %s"
-              % (kind, index, mutation, " at " + where if where else "", saved))
+        print("mutation %s on input %d (%s)%s, kept as %s%s"
+              % (kind, index, mutation, " at " + where if where else "", saved,
+                 "; a bare EDIT control without the module crashes on its texts too" if kind == "host-crash" else ""))
     print("mutation_inputs=%d" % total)
     print("mutation_crashes=%d" % crashes)
+    print("mutation_host_crashes=%d" % host_crashes)
     print("mutation_hangs=%d" % hangs)
     return 0
 

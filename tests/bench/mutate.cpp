@@ -8,6 +8,7 @@
 //
 //   qb_mutate.exe RUN_SEED FIRST COUNT PROGRESS_FILE WORK_FOLDER
 //   qb_mutate.exe RUN_SEED --write INDEX OUT_FILE
+//   qb_mutate.exe RUN_SEED --texts INDEX OUT_FILE
 //
 // The first form runs inputs FIRST .. FIRST + COUNT - 1 and appends to
 // PROGRESS_FILE, for each input, "begin INDEX KINDS" before it and
@@ -17,9 +18,14 @@
 // "crash INDEX CODE LIBRARY+OFFSET" (where the faulting code lies) when it
 // can and ends the process; an input with a "begin" and no "end" crashed or
 // hung, and tools/mutation_run.py, which runs the batches, goes on after it.
-// The second form writes one input.
+// The second form writes one input; the third writes the texts the
+// property page shows of it (title, creator, publisher, dates, language;
+// UTF-16LE, each ended by a NUL; none for a file that is not a book), for
+// qb_bare_edit.exe to show without the module.
 // QB_MUTATE_FAULT=crash:N or hang:N in the environment makes input N crash
-// or hang on purpose, to check the harness itself.
+// or hang on purpose, to check the harness itself; host:N makes input N a
+// built book whose publisher is U+02D6 alone, on which Wine 8's own text
+// layout crashes in an EDIT control with the dialog font.
 #include <windows.h>
 #include <shlwapi.h>
 
@@ -36,6 +42,7 @@
 #include "tests/bench/cycles.h"
 #include "tests/bench/filter_cycle.h"
 #include "tests/bench/mutations.h"
+#include "tests/support/mobi_builder.h"
 #include "tests/support/module_under_test.h"
 #include "tests/support/propsys_stand_in.h"
 
@@ -122,9 +129,55 @@ std::vector<Bytes> seed_books()
     return books;
 }
 
+// QB_MUTATE_FAULT's kind ("crash", "hang", "host") and input; an empty
+// kind when it is not set.
+struct Fault {
+    std::string kind;
+    std::uint64_t at = ~0ull;
+};
+
+Fault fault_asked()
+{
+    Fault fault;
+    const char* text = std::getenv("QB_MUTATE_FAULT");
+    if (text && std::strchr(text, ':')) {
+        fault.kind.assign(text, std::size_t(std::strchr(text, ':') - text));
+        fault.at = std::strtoull(std::strchr(text, ':') + 1, nullptr, 10);
+    }
+    return fault;
+}
+
 MutatedBook input(const std::vector<Bytes>& seeds, std::uint64_t run_seed, std::uint64_t index)
 {
+    const Fault fault = fault_asked();
+    if (fault.kind == "host" && fault.at == index) {
+        mobi_test::MobiBuilder builder;
+        builder.exth(101, std::string("\xCB\x96"));  // U+02D6 MODIFIER LETTER PLUS SIGN, UTF-8
+        builder.add_text(4096);
+        return {"host", builder.build().bytes};
+    }
     return mutate(seeds[index % SEED_COUNT], run_seed, index);
+}
+
+// The texts the property page shows of bytes, each ended by a NUL.
+bool write_texts(const std::wstring& path, const Bytes& bytes)
+{
+    Bytes out;
+    ComPtr<IStream> stream;
+    *stream.GetAddressOf() = SHCreateMemStream(bytes.empty() ? nullptr : bytes.data(), UINT(bytes.size()));
+    if (!stream)
+        return false;
+    MobiBook* book = new MobiBook(stream.Get());
+    if (book->is_valid()) {
+        for (const std::wstring* text : {&book->title, &book->creator, &book->publisher, &book->created_date,
+                                         &book->published_date, &book->language}) {
+            for (const wchar_t unit : *text)
+                out.insert(out.end(), {std::uint8_t(unit & 0xFF), std::uint8_t(unit >> 8)});
+            out.insert(out.end(), {0, 0});
+        }
+    }
+    book->Release();
+    return write_file(path, out);
 }
 
 // The analysis on its own: the module's own book code, linked in.
@@ -170,7 +223,8 @@ int main(int argc, char** argv)
 {
     if (argc < 5) {
         std::fprintf(stderr, "usage: qb_mutate RUN_SEED FIRST COUNT PROGRESS_FILE WORK_FOLDER\n"
-                             "       qb_mutate RUN_SEED --write INDEX OUT_FILE\n");
+                             "       qb_mutate RUN_SEED --write INDEX OUT_FILE\n"
+                             "       qb_mutate RUN_SEED --texts INDEX OUT_FILE\n");
         return 2;
     }
     const std::uint64_t run_seed = std::strtoull(argv[1], nullptr, 10);
@@ -183,6 +237,10 @@ int main(int argc, char** argv)
     if (std::string(argv[2]) == "--write") {
         const MutatedBook book = input(seeds, run_seed, std::strtoull(argv[3], nullptr, 10));
         return write_file(wide(argv[4]), book.bytes) ? 0 : 1;
+    }
+    if (std::string(argv[2]) == "--texts") {
+        const MutatedBook book = input(seeds, run_seed, std::strtoull(argv[3], nullptr, 10));
+        return write_texts(wide(argv[4]), book.bytes) ? 0 : 1;
     }
     if (argc < 6)
         return 2;
@@ -206,10 +264,7 @@ int main(int argc, char** argv)
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
         return 2;
 
-    const char* fault = std::getenv("QB_MUTATE_FAULT");
-    const std::string fault_kind = fault ? std::string(fault).substr(0, std::string(fault).find(':')) : "";
-    const std::uint64_t fault_at = fault && std::strchr(fault, ':') ? std::strtoull(std::strchr(fault, ':') + 1, nullptr, 10)
-                                                                 : ~0ull;
+    const Fault fault = fault_asked();
 
     PageHost page_host;
     const HWND preview_parent = CreateWindowExW(0, L"STATIC", L"preview", WS_POPUP | WS_VISIBLE, 0, 0,
@@ -218,9 +273,9 @@ int main(int argc, char** argv)
         const MutatedBook book = input(seeds, run_seed, index);
         g_current = static_cast<long long>(index);
         progress("begin " + std::to_string(index) + " " + book.kinds);
-        if (index == fault_at && fault_kind == "crash")
+        if (index == fault.at && fault.kind == "crash")
             *static_cast<volatile int*>(nullptr) = 1;
-        if (index == fault_at && fault_kind == "hang")
+        if (index == fault.at && fault.kind == "hang")
             Sleep(INFINITE);
 
         ComPtr<IStream> stream;

@@ -283,6 +283,39 @@ TEST(HostCommand, PropertiesPrintsTheStoreThenThePageFields)
     }
 }
 
+// A folder with a book, a file of another type, a book that is not one and
+// a subfolder with a book: one object per book, the subfolder's only with
+// --recursive, the broken book's with an error; without --json a usage error.
+TEST(HostCommand, PropertiesListsAFolderOneObjectPerBook)
+{
+    const std::wstring folder = scratch_folder();
+    const std::wstring library = folder + L"\\library";
+    CreateDirectoryW(library.c_str(), nullptr);
+    CreateDirectoryW((library + L"\\inner").c_str(), nullptr);
+    CopyFileW(book("cafe-noir.mobi").c_str(), (library + L"\\a.mobi").c_str(), FALSE);
+    CopyFileW(book("wagahai.mobi").c_str(), (library + L"\\inner\\b.AZW3").c_str(), FALSE);
+    CopyFileW(book("palmdoc.pdb").c_str(), (library + L"\\c.azw").c_str(), FALSE);
+    CopyFileW(book("palmdoc.pdb").c_str(), (library + L"\\d.pdb").c_str(), FALSE);
+    const std::wstring dll = L" --dll \"" + module_path() + L"\"";
+    auto objects = [](const std::string& out) {
+        int n = 0;
+        for (std::size_t at = 0; (at = out.find("\n  \"file\": ", at)) != std::string::npos; ++at)
+            ++n;
+        return n;
+    };
+
+    const HostRun flat = run_host(L"properties --json \"" + library + L"\"" + dll, folder);
+    EXPECT_EQ(DWORD(EXIT_NOT_MOBI), flat.exit_code);
+    EXPECT_EQ(2, objects(flat.out)) << flat.out;
+    EXPECT_NE(std::string::npos, flat.out.find("c.azw\",\n  \"error\": \"not a MOBI book\"")) << flat.out;
+
+    const HostRun deep = run_host(L"properties --json --recursive \"" + library + L"\"" + dll, folder);
+    EXPECT_EQ(3, objects(deep.out)) << deep.out;
+    EXPECT_NE(std::string::npos, deep.out.find("b.AZW3\"")) << deep.out;
+
+    EXPECT_EQ(DWORD(EXIT_USAGE), run_host(L"properties \"" + library + L"\"" + dll, folder).exit_code);
+}
+
 TEST(HostCommand, TextPrintsTheFiltersTextAndWithJsonEveryChunk)
 {
     const std::wstring folder = scratch_folder();

@@ -1,8 +1,18 @@
 // Module start and stop, the class factory and object serials, seen through
 // the module's exports and its trace log.
+#include <windows.h>
+#include <propsys.h>
+#include <propkey.h>
+#include <shobjidl.h>
+
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 #include "tests/support/module_under_test.h"
+#include "tests/support/propsys_stand_in.h"
 
 namespace {
 
@@ -171,6 +181,55 @@ TEST_F(Lifecycle, RegistrationFunctionsDoNothing)
     EXPECT_EQ(ERROR_FILE_NOT_FOUND,
               RegOpenKeyExW(HKEY_CLASSES_ROOT, L"CLSID\\{BA91BBAF-9243-49BD-B0DA-97BFC25EB976}", 0,
                             KEY_READ, &key));
+}
+
+// Four apartments make handlers and read their property stores while a fifth
+// thread finalises the module whenever nothing is alive, the log at trace
+// level: every request gets the one-thread answer and nothing stays alive.
+TEST_F(Lifecycle, ConcurrentRequestsWhileAnotherThreadUnloads)
+{
+    ASSERT_TRUE(use_propsys_variant("full"));
+    const std::wstring book = source_path(L"tests/data/books/cafe-noir.mobi");
+    auto request = [&]() -> std::wstring {  // the title, empty on any failure
+        ComPtr<IClassFactory> factory;
+        ComPtr<IInitializeWithFile> init;
+        ComPtr<IPropertyStore> store;
+        PROPVARIANT title;
+        PropVariantInit(&title);
+        if (FAILED(get_class_object(CLSID_Quirebinder, IID_PPV_ARGS(&factory))) ||
+            FAILED(factory->CreateInstance(nullptr, IID_PPV_ARGS(&init))) ||
+            FAILED(init->Initialize(book.c_str(), STGM_READ)) || FAILED(init.As(&store)) ||
+            FAILED(store->GetValue(PKEY_Title, &title)) || title.vt != VT_LPWSTR)
+            return {};
+        const std::wstring text = title.pwszVal;
+        PropVariantClear(&title);
+        return text;
+    };
+    const std::wstring expected = request();
+    ASSERT_FALSE(expected.empty());
+
+    std::atomic<bool> done{false};
+    std::atomic<long> failed{0}, finalised{0};
+    std::thread unloader([&] {
+        while (!done)
+            finalised += can_unload() == S_OK;
+    });
+    std::vector<std::thread> workers;
+    for (int t = 0; t < 4; ++t)
+        workers.emplace_back([&] {
+            CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+            for (int i = 0; i < 75; ++i)
+                failed += request() != expected;
+            CoUninitialize();
+        });
+    for (std::thread& worker : workers)
+        worker.join();
+    done = true;
+    unloader.join();
+    EXPECT_EQ(0, failed);
+    EXPECT_LT(0, finalised);
+    EXPECT_EQ(S_OK, can_unload());
+    EXPECT_EQ(0, stand_in_live_objects() > 0 ? stand_in_live_objects() : 0);
 }
 
 }  // namespace
