@@ -39,7 +39,6 @@ PreviewHandler::~PreviewHandler()
 {
     trace_object(serial(), "~PreviewHandler");
     window_.reset();
-    PreviewWindow::release_class();
 }
 
 STDMETHODIMP PreviewHandler::QueryInterface(REFIID riid, void** ppv)
@@ -108,7 +107,6 @@ STDMETHODIMP PreviewHandler::Unload()
     trace_object(serial(), "Unload");
     return guard_boundary(E_UNEXPECTED, [&] {
         window_.reset();
-        PreviewWindow::release_class();
         stream_.Reset();
         return S_OK;
     });

@@ -17,6 +17,24 @@ using Microsoft::WRL::ComPtr;
 namespace {
 
 const wchar_t WINDOW_CLASS[] = L"QuirebinderPreview";
+
+// The preview windows alive or being made, over every thread of the process,
+// and the lock over that count and the class's registration. The class stays
+// registered while the count is above zero, so that one thread's last window
+// cannot take the class from between another's registration and its
+// CreateWindowEx; and it is gone once the last window is, before the module
+// can unload (its procedure lives here).
+SRWLOCK class_lock = SRWLOCK_INIT;
+std::size_t class_users = 0;
+
+class ClassLock {
+public:
+    ClassLock() { AcquireSRWLockExclusive(&class_lock); }
+    ~ClassLock() { ReleaseSRWLockExclusive(&class_lock); }
+    ClassLock(const ClassLock&) = delete;
+    ClassLock& operator=(const ClassLock&) = delete;
+};
+
 constexpr UINT WM_DPICHANGED_AFTERPARENT_ = 0x02E3;
 
 // The window's DPI: GetDpiForWindow where the system has it (bound at run
@@ -88,6 +106,8 @@ PreviewWindow::~PreviewWindow()
     if (window_)
         DestroyWindow(window_);
     release_gdi_objects();
+    if (uses_class_)
+        release_class();
 }
 
 HRESULT PreviewWindow::create(HWND parent, const RECT& rect, PreviewBook book,
@@ -97,17 +117,8 @@ HRESULT PreviewWindow::create(HWND parent, const RECT& rect, PreviewBook book,
     if (!made->book_.valid)
         made->message_ = preview_text(IDS_PREVIEW_NOT_MOBI);
 
-    WNDCLASSEXW window_class = {};
-    window_class.cbSize = sizeof(window_class);
-    if (!GetClassInfoExW(g_module.instance, WINDOW_CLASS, &window_class)) {
-        window_class = {};
-        window_class.cbSize = sizeof(window_class);
-        window_class.lpfnWndProc = procedure;
-        window_class.hInstance = g_module.instance;
-        window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        window_class.lpszClassName = WINDOW_CLASS;
-        ENSURE_THAT(RegisterClassExW(&window_class) != 0, HRESULT_FROM_WIN32(GetLastError()));
-    }
+    RETURN_IF_FAILED(use_class());
+    made->uses_class_ = true;
 
     ContextActivation active(made->context_);
     const HWND window = CreateWindowExW(
@@ -133,9 +144,30 @@ HRESULT PreviewWindow::create(HWND parent, const RECT& rect, PreviewBook book,
     return S_OK;
 }
 
+HRESULT PreviewWindow::use_class()
+{
+    ClassLock locked;
+    if (class_users == 0) {
+        WNDCLASSEXW window_class = {};
+        window_class.cbSize = sizeof(window_class);
+        window_class.lpfnWndProc = procedure;
+        window_class.hInstance = g_module.instance;
+        window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        window_class.lpszClassName = WINDOW_CLASS;
+        // Found registered only when the last user's window outlived it
+        // (DestroyWindow from another thread fails); it is still this one.
+        if (!RegisterClassExW(&window_class) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+            return HRESULT_FROM_WIN32(GetLastError());
+    }
+    ++class_users;
+    return S_OK;
+}
+
 void PreviewWindow::release_class()
 {
-    UnregisterClassW(WINDOW_CLASS, g_module.instance);
+    ClassLock locked;
+    if (class_users != 0 && --class_users == 0)
+        UnregisterClassW(WINDOW_CLASS, g_module.instance);
 }
 
 void PreviewWindow::move(HWND parent, const RECT& rect)

@@ -36,11 +36,14 @@ public:
     HWND window() const { return window_; }
     HWND text_area() const { return edit_; }
 
-    // Unregisters the window class; it stays while a window of it lives.
-    static void release_class();
-
 private:
     PreviewWindow(PreviewBook book, const PreviewVisuals& visuals);
+    // The window class is registered while any preview window lives or is
+    // being made: use_class counts one more user, registering the class for
+    // the first; release_class counts one fewer, unregistering it after the
+    // last.
+    static HRESULT use_class();
+    static void release_class();
     static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
     LRESULT handle(UINT message, WPARAM wparam, LPARAM lparam);
     int scaled(int pixels) const { return MulDiv(pixels, int(dpi_), 96); }
@@ -54,6 +57,7 @@ private:
     PreviewVisuals visuals_;
     ModuleContext context_;
     std::wstring message_;  // for a file that is not a book
+    bool uses_class_ = false;
     HWND window_ = nullptr;
     HWND edit_ = nullptr;
     UINT dpi_ = 96;

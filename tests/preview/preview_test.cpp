@@ -5,7 +5,9 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <atomic>
 #include <cstdio>
+#include <thread>
 
 #include "handler/thumbnail_fit.h"
 #include "host/png_file.h"
@@ -276,6 +278,41 @@ TEST(PreviewLeaks, FiveHundredSetRectDoPreviewUnloadCyclesLeaveNothing)
     EXPECT_GE(gdi_before, gdi_after);
     EXPECT_GE(handles_before, handles_after);
     EXPECT_EQ(S_OK, qb_module().DllCanUnloadNow());  // no object alive
+}
+
+// Two hosts on two threads of one process: neither's Unload takes the window
+// class from the other's DoPreview, and the last one leaves no class behind.
+TEST(PreviewThreads, TwoHostsPreviewEveryTimeAndTheLastUnloadUnregistersTheClass)
+{
+    ASSERT_TRUE(load_imaging_component());
+    // Not a book: an empty text area (Wine's edit control shapes text with
+    // a script cache that two threads cannot fill at once).
+    const Bytes book = file_book(L"palmdoc.pdb");
+    std::atomic<int> previewed{0};
+    const auto hosting = [&] {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        {
+            PreviewHost host;
+            ComPtr<IInitializeWithStream> initialize;
+            if (host.start(new_preview_handler().Get(), memory_stream(book).Get(), 300, 200) == S_OK &&
+                SUCCEEDED(host.handler()->QueryInterface(IID_PPV_ARGS(&initialize))))
+                ++previewed;
+            for (int cycle = 1; cycle < 100 && initialize; ++cycle) {
+                host.handler()->Unload();
+                initialize->Initialize(memory_stream(book).Get(), STGM_READ);
+                previewed += host.handler()->DoPreview() == S_OK;
+                pump_preview_messages();
+            }
+        }
+        CoUninitialize();
+    };
+    std::thread first(hosting), second(hosting);
+    first.join();
+    second.join();
+    EXPECT_EQ(200, previewed.load());
+    WNDCLASSEXW found = {};
+    found.cbSize = sizeof(found);
+    EXPECT_FALSE(GetClassInfoExW(qb_module().dll, L"QuirebinderPreview", &found));
 }
 
 }  // namespace
