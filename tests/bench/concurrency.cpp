@@ -2,7 +2,8 @@
 // indexer load it. Worker threads, each in its own single-threaded
 // apartment as the shell's thumbnail and property workers are, send
 // requests on new objects through the module's exports (thumbnails,
-// property stores, the search filter); then four threads in the
+// property stores, the search filter, and the preview handler on one
+// worker at a time, Wine's limit); then four threads in the
 // multithreaded apartment do the same with the search filter, which is
 // registered as Both-threaded. A further thread asks DllCanUnloadNow and calls
 // CoFreeUnusedLibrariesEx(0, 0) in a loop, so that the module is finalised
@@ -16,8 +17,9 @@
 // round, off in between), so that each round starts the module afresh.
 // Every request's result is reduced to a digest (status codes, the
 // thumbnail's size and pixels, every property's key and value, the
-// filter's chunks, text and values) and compared
-// with the digest of the same request made on one thread before the run.
+// filter's chunks, text and values, the preview's statuses and text) and
+// compared with the digest of the same request made on one thread before
+// the run.
 //
 // The log's lines must each be whole: "pid:tid:", a message of one of the
 // module's forms, CR LF. Wine 8 does not make concurrent appends through
@@ -51,6 +53,7 @@
 #include <vector>
 
 #include "filter/text_filter.h"
+#include "preview/preview_handler.h"
 #include "tests/bench/bench_support.h"
 #include "tests/support/module_under_test.h"
 #include "tests/support/propsys_stand_in.h"
@@ -248,21 +251,91 @@ std::string filter_request(const Bytes& book)
            " text " + std::to_string(text);
 }
 
+// The preview host's window on this thread: the parent of every preview
+// made here, made at the first one and destroyed when the thread ends.
+thread_local HWND t_preview_parent = nullptr;
+
+void destroy_preview_parent()
+{
+    if (t_preview_parent)
+        DestroyWindow(t_preview_parent);
+    t_preview_parent = nullptr;
+}
+
+void pump_messages()
+{
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+// The preview handler as the shell's preview host uses it: a new handler,
+// Initialize with the book's stream, SetWindow in this thread's parent,
+// SetRect, DoPreview, the thread's messages handled, Unload, Release. The
+// digest holds every status and the text area's text (a hash of it) and
+// whether it is shown.
+std::string preview_request(const Bytes& book)
+{
+    std::string digest;
+    ComPtr<IPreviewHandler> handler = object_on<IPreviewHandler>(CLSID_QuirebinderPreview, book, digest);
+    if (!handler)
+        return digest;
+    if (!t_preview_parent)
+        t_preview_parent = CreateWindowExW(0, L"STATIC", L"preview", WS_POPUP | WS_VISIBLE, 0, 0, 480, 320,
+                                           nullptr, nullptr, nullptr, nullptr);
+    const RECT rect = {0, 0, 480, 320};
+    HRESULT hr = handler->SetWindow(t_preview_parent, &rect);
+    digest += "window " + hex(static_cast<unsigned long>(hr)) + ";";
+    if (SUCCEEDED(hr))
+        hr = handler->SetRect(&rect);
+    digest += "rect " + hex(static_cast<unsigned long>(hr)) + ";";
+    if (SUCCEEDED(hr)) {
+        hr = handler->DoPreview();
+        digest += "preview " + hex(static_cast<unsigned long>(hr)) + ";";
+        pump_messages();
+        const HWND pane = FindWindowExW(t_preview_parent, nullptr, L"QuirebinderPreview", nullptr);
+        const HWND text = pane ? FindWindowExW(pane, nullptr, L"EDIT", nullptr) : nullptr;
+        if (text) {
+            std::wstring shown(std::size_t(GetWindowTextLengthW(text)) + 1, L'\0');
+            shown.resize(std::size_t(GetWindowTextW(text, shown.data(), int(shown.size()))));
+            digest += "text " + std::to_string(shown.size()) + " " +
+                      std::to_string(fnv(shown.data(), shown.size() * sizeof(wchar_t))) +
+                      (IsWindowVisible(text) ? " shown;" : " hidden;");
+        } else {
+            digest += "no text area;";
+        }
+    }
+    hr = handler->Unload();
+    digest += "unload " + hex(static_cast<unsigned long>(hr));
+    handler.Reset();
+    pump_messages();
+    return digest;
+}
+
 // The kinds of request, one row each. The run of single-threaded
 // apartments takes the rows with sta set, the run of multithreaded ones
-// (for classes registered as Both-threaded) those with mta set.
-// The preview handler comes in as a row of its own.
+// (for classes registered as Both-threaded) those with mta set. A row with
+// one_thread set runs on one worker at a time: in each round only one
+// worker (a different one each round) sends it, while the others send the
+// other rows. That is Wine 8's limit, not the module's: two threads
+// filling EDIT controls at the same time crash or hang inside Wine's text
+// shaping (usp10, gdi32), with or without the module, and the preview's
+// text area is an EDIT control.
 struct RequestKind {
     const char* name;
     bool sta;
     bool mta;
+    bool one_thread;
     std::string (*run)(const Bytes& book);
 };
 
 const RequestKind KINDS[] = {
-    {"thumbnail", true, false, thumbnail_request},
-    {"property_store", true, false, property_store_request},
-    {"filter", true, true, filter_request},  // registered as Both-threaded
+    {"thumbnail", true, false, false, thumbnail_request},
+    {"property_store", true, false, false, property_store_request},
+    {"filter", true, true, false, filter_request},  // registered as Both-threaded
+    {"preview", true, false, true, preview_request},  // Wine: one thread at a time
 };
 constexpr std::size_t KIND_COUNT = sizeof KINDS / sizeof KINDS[0];
 
@@ -364,10 +437,12 @@ struct RunResult {
 RunResult run(DWORD model, long threads, long per_thread, long rounds, Unloader& unloader)
 {
     RunResult result;
-    std::vector<std::size_t> kinds;
+    // The kinds every worker sends, and those only the round's one worker
+    // sends besides.
+    std::vector<std::size_t> kinds, one_thread_kinds;
     for (std::size_t k = 0; k < KIND_COUNT; ++k)
         if (model == COINIT_APARTMENTTHREADED ? KINDS[k].sta : KINDS[k].mta)
-            kinds.push_back(k);
+            (KINDS[k].one_thread ? one_thread_kinds : kinds).push_back(k);
     if (kinds.empty())
         return result;
     result.threads = threads;
@@ -381,12 +456,15 @@ RunResult run(DWORD model, long threads, long per_thread, long rounds, Unloader&
             CoInitializeEx(nullptr, model);
             for (long round = 0; round < rounds; ++round) {
                 const long per_round = per_thread / rounds + (round < per_thread % rounds ? 1 : 0);
+                std::vector<std::size_t> kinds_here = kinds;
+                if (round % threads == t)
+                    kinds_here.insert(kinds_here.end(), one_thread_kinds.begin(), one_thread_kinds.end());
                 for (long i = 0; i < per_round; ++i) {
                     // Threads start at different books and kinds, so that
                     // every pair of requests meets.
                     const std::size_t n = std::size_t(t * 7 + round * per_round + i);
-                    const std::size_t kind = kinds[n % kinds.size()];
-                    const std::size_t book = (n / kinds.size() + std::size_t(t)) % BOOK_COUNT;
+                    const std::size_t kind = kinds_here[n % kinds_here.size()];
+                    const std::size_t book = (n / kinds_here.size() + std::size_t(t)) % BOOK_COUNT;
                     const std::string digest = KINDS[kind].run(g_books[book]);
                     ++counts.requests;
                     ++counts.per_kind[kind];
@@ -404,6 +482,7 @@ RunResult run(DWORD model, long threads, long per_thread, long rounds, Unloader&
                         hung = true;
                 });
             }
+            destroy_preview_parent();
             CoUninitialize();
         });
     }
@@ -413,6 +492,8 @@ RunResult run(DWORD model, long threads, long per_thread, long rounds, Unloader&
     result.failures = counts.failures;
     result.hung = hung;
     for (std::size_t k : kinds)
+        result.per_kind[KINDS[k].name] = counts.per_kind[k];
+    for (std::size_t k : one_thread_kinds)
         result.per_kind[KINDS[k].name] = counts.per_kind[k];
     return result;
 }
@@ -578,6 +659,7 @@ int main(int argc, char** argv)
         for (std::size_t k = 0; k < KIND_COUNT; ++k)
             for (std::size_t b = 0; b < BOOK_COUNT; ++b)
                 g_reference[k][b] = KINDS[k].run(g_books[b]);
+        destroy_preview_parent();
         CoUninitialize();
     }).join();
     if (qb_module().DllCanUnloadNow() != S_OK) {
