@@ -144,6 +144,7 @@ book_status analyze_container(ByteReader& reader, bool prefer_thumbnail,
             switch (type) {
             case 100: info.authors.push_back(value); break;
             case 101: info.has_publisher = true; info.publisher = value; break;
+            case 103: info.has_description = true; info.description = value; break;
             case 106: info.has_published = true; info.published = value; break;
             case 108: info.contributors.push_back(value); break;
             case 115: info.is_sample = true; break;

@@ -51,6 +51,8 @@ struct ContainerInfo {
     ByteSpan publisher;
     bool has_published = false;         // EXTH 106, last one wins
     ByteSpan published;
+    bool has_description = false;       // EXTH 103, last one wins
+    ByteSpan description;
 
     bool is_sample = false;
     bool has_document_type = false;     // an EXTH 501 record was met

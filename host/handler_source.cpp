@@ -51,14 +51,19 @@ ExitCode create_handler(const std::wstring& module, REFIID riid, void** object, 
     return EXIT_OK;
 }
 
+HRESULT open_read_only_stream(const std::wstring& path, IStream** stream)
+{
+    return SHCreateStreamOnFileEx(path.c_str(), STGM_READ | STGM_SHARE_DENY_NONE,
+                                  FILE_ATTRIBUTE_NORMAL, FALSE, nullptr, stream);
+}
+
 ExitCode initialize_with_file_stream(IUnknown* handler, const std::wstring& path)
 {
     ComPtr<IInitializeWithStream> initialize;
     HRESULT hr = handler->QueryInterface(IID_PPV_ARGS(&initialize));
     ComPtr<IStream> stream;
     if (SUCCEEDED(hr))
-        hr = SHCreateStreamOnFileEx(path.c_str(), STGM_READ | STGM_SHARE_DENY_NONE,
-                                    FILE_ATTRIBUTE_NORMAL, FALSE, nullptr, &stream);
+        hr = open_read_only_stream(path, &stream);
     if (SUCCEEDED(hr))
         hr = initialize->Initialize(stream.Get(), STGM_READ);
     if (FAILED(hr)) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <windows.h>
+#include <objidl.h>
 #include <unknwn.h>
 
 #include <string>
@@ -17,6 +18,10 @@
 // On failure prints why and returns EXIT_NO_MODULE.
 ExitCode create_handler(const std::wstring& module, REFIID riid, void** object,
                         REFCLSID clsid = CLSID_Quirebinder);
+
+// A read-only stream on path that leaves the file open to others, as the
+// shell gives a file to its handlers.
+HRESULT open_read_only_stream(const std::wstring& path, IStream** stream);
 
 // Initialises handler (which must offer IInitializeWithStream) with a
 // read-only stream on path, as the thumbnail cache and the property system

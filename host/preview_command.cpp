@@ -2,7 +2,6 @@
 // preview handler hosted as the shell's preview host does, captured as PNG
 // or left open until the window is closed.
 #include <windows.h>
-#include <shlwapi.h>
 #include <wrl/client.h>
 
 #include "host/book_check.h"
@@ -61,8 +60,7 @@ ExitCode run_preview(const Arguments& args)
             return code;
     }
     ComPtr<IStream> stream;
-    HRESULT hr = SHCreateStreamOnFileEx(path.c_str(), STGM_READ | STGM_SHARE_DENY_NONE,
-                                        FILE_ATTRIBUTE_NORMAL, FALSE, nullptr, &stream);
+    HRESULT hr = open_read_only_stream(path, &stream);
     if (FAILED(hr)) {
         print_error(L"cannot read " + path + L": " + describe(hr));
         return EXIT_NO_FILE;

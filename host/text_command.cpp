@@ -76,8 +76,7 @@ ExitCode create_filter(const Arguments& args, const std::wstring& path, IFilter*
 
 ExitCode open_stream(const std::wstring& path, IStream** stream)
 {
-    const HRESULT hr = SHCreateStreamOnFileEx(path.c_str(), STGM_READ | STGM_SHARE_DENY_NONE,
-                                              FILE_ATTRIBUTE_NORMAL, FALSE, nullptr, stream);
+    const HRESULT hr = open_read_only_stream(path, stream);
     if (hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) ||
         hr == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)) {
         print_error(L"no such file: " + path);

@@ -6,8 +6,8 @@
 #include <shlobj.h>
 
 #include "book/container.h"
-#include "book/description.h"
 #include "book/imaging.h"
+#include "book/markup.h"
 #include "book/metadata.h"
 #include "book/mobi_book.h"
 #include "book/stream_reader.h"
@@ -42,19 +42,24 @@ std::wstring with_crlf(const std::wstring& text)
     return out;
 }
 
+// The description (EXTH 103) as plain text: its markup through the text
+// reader's, in the book's code page where that reader decodes it, else
+// converted as the other fields are.
 std::wstring description_of(IStream* stream)
 {
     StreamReader reader(stream);
     QuietObserver observer;
     ContainerInfo info;
-    ByteSpan span;
-    if (analyze_container(reader, false, observer, info) != BOOK_OK ||
-        !find_exth_value(info.record0, 103, span))
+    if (analyze_container(reader, false, observer, info) != BOOK_OK || !info.has_description)
         return {};
-    const std::uint8_t* bytes = info.record0.data() + span.offset;
+    const std::uint8_t* bytes = info.record0.data() + info.description.offset;
+    const std::uint32_t count = info.description.size;
+    if (info.text_encoding != 1252 && info.text_encoding != 65001)
+        return decode_text(bytes, count, info.text_encoding);
     std::u16string text;
-    if (!description_text(bytes, span.size, info.text_encoding, text))
-        return decode_text(bytes, span.size, info.text_encoding);  // as the other fields
+    MarkupText markup(info.text_encoding == 65001);
+    markup.feed(bytes, count, text);
+    markup.finish(text);
     return std::wstring(text.begin(), text.end());
 }
 

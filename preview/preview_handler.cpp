@@ -58,29 +58,39 @@ STDMETHODIMP PreviewHandler::Initialize(IStream* stream, DWORD)
     return S_OK;
 }
 
-STDMETHODIMP PreviewHandler::SetWindow(HWND parent, const RECT* rect)
+HRESULT PreviewHandler::move_window()
 {
-    if (!rect)
-        return E_INVALIDARG;
     return guard_boundary(E_UNEXPECTED, [&] {
-        parent_ = parent;
-        rect_ = *rect;
         if (window_)
             window_->move(parent_, rect_);
         return S_OK;
     });
 }
 
+HRESULT PreviewHandler::apply_visuals()
+{
+    return guard_boundary(E_UNEXPECTED, [&] {
+        if (window_)
+            window_->set_visuals(visuals_);
+        return S_OK;
+    });
+}
+
+STDMETHODIMP PreviewHandler::SetWindow(HWND parent, const RECT* rect)
+{
+    if (!rect)
+        return E_INVALIDARG;
+    parent_ = parent;
+    rect_ = *rect;
+    return move_window();
+}
+
 STDMETHODIMP PreviewHandler::SetRect(const RECT* rect)
 {
     if (!rect)
         return E_INVALIDARG;
-    return guard_boundary(E_UNEXPECTED, [&] {
-        rect_ = *rect;
-        if (window_)
-            window_->move(parent_, rect_);
-        return S_OK;
-    });
+    rect_ = *rect;
+    return move_window();
 }
 
 STDMETHODIMP PreviewHandler::DoPreview()
@@ -178,21 +188,13 @@ STDMETHODIMP PreviewHandler::ContextSensitiveHelp(BOOL)
 STDMETHODIMP PreviewHandler::SetBackgroundColor(COLORREF color)
 {
     visuals_.background = color;
-    return guard_boundary(E_UNEXPECTED, [&] {
-        if (window_)
-            window_->set_visuals(visuals_);
-        return S_OK;
-    });
+    return apply_visuals();
 }
 
 STDMETHODIMP PreviewHandler::SetTextColor(COLORREF color)
 {
     visuals_.text = color;
-    return guard_boundary(E_UNEXPECTED, [&] {
-        if (window_)
-            window_->set_visuals(visuals_);
-        return S_OK;
-    });
+    return apply_visuals();
 }
 
 STDMETHODIMP PreviewHandler::SetFont(const LOGFONTW* font)
@@ -201,9 +203,5 @@ STDMETHODIMP PreviewHandler::SetFont(const LOGFONTW* font)
         return E_INVALIDARG;
     visuals_.font = *font;
     visuals_.has_font = true;
-    return guard_boundary(E_UNEXPECTED, [&] {
-        if (window_)
-            window_->set_visuals(visuals_);
-        return S_OK;
-    });
+    return apply_visuals();
 }

@@ -56,6 +56,11 @@ public:
     STDMETHODIMP SetTextColor(COLORREF color) override;
 
 private:
+    // The window, where there is one, moved to parent_ and rect_, or given
+    // visuals_.
+    HRESULT move_window();
+    HRESULT apply_visuals();
+
     Microsoft::WRL::ComPtr<IStream> stream_;
     Microsoft::WRL::ComPtr<IUnknown> site_;
     HWND parent_ = nullptr;

@@ -2,44 +2,29 @@
 // PalmDOC, HUFF/CDIC and uncompressed books with trailing entries, and the
 // fixture books with their flow tables). Whatever the input, the reader
 // ends, and its pieces keep the separator promises of text_reader.h.
-#include <cstdio>
-#include <cstdlib>
-
 #include "book/text_reader.h"
 #include "harness.h"
-
-namespace {
-
-void check(bool ok, const char* what)
-{
-    if (!ok) {
-        std::fprintf(stderr, "broken: %s\n", what);
-        std::abort();
-    }
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     MemoryReader reader(data, size);
     TextReader text(reader);
     const book_status status = text.open();
-    check(status == BOOK_OK || status == BOOK_NOT_MOBI, "open status");
+    fuzz_check(status == BOOK_OK || status == BOOK_NOT_MOBI, "open status");
     if (status != BOOK_OK)
         return 0;
     std::u16string piece;
     char16_t last = 0;
     // One call per text record at most, and one to finish.
     for (int calls = 0; text.end() == TextEnd::none; ++calls) {
-        check(calls <= 0x10000, "end");
-        check(text.next(piece) == BOOK_OK, "next status");
+        fuzz_check(calls <= 0x10000, "end");
+        fuzz_check(text.next(piece) == BOOK_OK, "next status");
         for (char16_t c : piece) {
-            check(!(c == u'\n' && (last == u'\n' || last == u' ' || last == 0)), "paragraph break");
-            check(!(c == u' ' && (last == u'\n' || last == u' ' || last == 0)), "space");
+            fuzz_check(!(c == u'\n' && (last == u'\n' || last == u' ' || last == 0)), "paragraph break");
+            fuzz_check(!(c == u' ' && (last == u'\n' || last == u' ' || last == 0)), "space");
             last = c;
         }
     }
-    check(last != u' ' && last != u'\n', "trailing separator");
+    fuzz_check(last != u' ' && last != u'\n', "trailing separator");
     return 0;
 }

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -112,4 +114,14 @@ inline std::string broken_invariant(const ContainerInfo& info, std::uint64_t fil
         (info.source_size != 0 && info.source_size < 4))
         return "source";
     return {};
+}
+
+// A broken promise in a fuzz target: says which and aborts, so that
+// libFuzzer keeps the input.
+inline void fuzz_check(bool ok, const char* what)
+{
+    if (!ok) {
+        std::fprintf(stderr, "broken: %s\n", what);
+        std::abort();
+    }
 }
