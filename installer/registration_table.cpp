@@ -23,9 +23,21 @@ struct Row {
     Ownership ownership;
 };
 
-constexpr char DETAILS[] =
+// The property lists, written as Windows writes its own defaults for every
+// file (HKCR\*), with the book's properties first. FullDetails replaces
+// the whole Details tab, so it keeps the file-system group and its rows;
+// a "*" row shows only where the property has a value.
+constexpr char PREVIEW_DETAILS[] =
     "prop:System.Title;System.Author;System.Language;System.Size;System.DateModified";
-constexpr char TITLE_AND_AUTHOR[] = "prop:System.Title;System.Author";
+constexpr char FULL_DETAILS[] =
+    "prop:System.PropGroup.Description;System.Title;System.Author;System.Language;"
+    "System.PropGroup.FileSystem;System.ItemNameDisplay;System.ItemTypeText;"
+    "System.ItemFolderPathDisplay;System.Size;System.DateCreated;System.DateModified;"
+    "System.FileAttributes;*System.OfflineAvailability;*System.OfflineStatus;"
+    "*System.SharedWith;*System.FileOwner;*System.ComputerName";
+constexpr char INFO_TIP[] =
+    "prop:System.Title;System.Author;System.ItemTypeText;System.Size;System.DateModified";
+constexpr char PREVIEW_TITLE[] = "prop:System.Title;System.ItemTypeText";
 
 constexpr Row CLASS_ROWS[] = {
     {Hive::Classes, "CLSID", "<clsid>", "", "Quirebinder", Ownership::Own},
@@ -79,11 +91,12 @@ constexpr Row EXTENSION_ROWS[] = {
      "<preview-clsid>", Ownership::Shared},
     // What the Details pane, the tooltip and the preview's title show of the
     // properties; another program may have chosen its own lists.
-    {Hive::Classes, "SystemFileAssociations", "<ext>", "PreviewDetails", DETAILS, Ownership::Shared},
-    {Hive::Classes, "SystemFileAssociations", "<ext>", "FullDetails", DETAILS, Ownership::Shared},
-    {Hive::Classes, "SystemFileAssociations", "<ext>", "InfoTip", TITLE_AND_AUTHOR,
+    {Hive::Classes, "SystemFileAssociations", "<ext>", "PreviewDetails", PREVIEW_DETAILS,
      Ownership::Shared},
-    {Hive::Classes, "SystemFileAssociations", "<ext>", "PreviewTitle", TITLE_AND_AUTHOR,
+    {Hive::Classes, "SystemFileAssociations", "<ext>", "FullDetails", FULL_DETAILS,
+     Ownership::Shared},
+    {Hive::Classes, "SystemFileAssociations", "<ext>", "InfoTip", INFO_TIP, Ownership::Shared},
+    {Hive::Classes, "SystemFileAssociations", "<ext>", "PreviewTitle", PREVIEW_TITLE,
      Ownership::Shared},
 };
 

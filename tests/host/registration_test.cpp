@@ -75,6 +75,50 @@ void PrintTo(const Case& c, std::ostream* out)
     *out << c.name;
 }
 
+// The property names of a "prop:" list, without their "*" flags.
+std::vector<std::wstring> list_names(const std::wstring& list)
+{
+    std::vector<std::wstring> names;
+    if (list.compare(0, 5, L"prop:") != 0)
+        return names;
+    for (std::size_t at = 5; at <= list.size();) {
+        std::size_t end = list.find(L';', at);
+        if (end == std::wstring::npos)
+            end = list.size();
+        std::wstring name = list.substr(at, end - at);
+        names.push_back(name.empty() || name[0] != L'*' ? name : name.substr(1));
+        at = end + 1;
+    }
+    return names;
+}
+
+// The Details tab, tooltip and preview title keep the rows Windows gives
+// every file, after the book's own.
+void expect_property_lists(HKEY root, View view)
+{
+    const std::vector<std::wstring> file_system = {
+        L"System.PropGroup.FileSystem", L"System.ItemNameDisplay", L"System.ItemTypeText",
+        L"System.ItemFolderPathDisplay", L"System.Size", L"System.DateCreated",
+        L"System.DateModified", L"System.FileAttributes", L"System.OfflineAvailability",
+        L"System.OfflineStatus", L"System.SharedWith", L"System.FileOwner",
+        L"System.ComputerName"};
+    std::vector<std::wstring> full = {L"System.PropGroup.Description", L"System.Title",
+                                      L"System.Author", L"System.Language"};
+    full.insert(full.end(), file_system.begin(), file_system.end());
+    const std::pair<const wchar_t*, std::vector<std::wstring>> lists[] = {
+        {L"FullDetails", full},
+        {L"InfoTip", {L"System.Title", L"System.Author", L"System.ItemTypeText", L"System.Size",
+                      L"System.DateModified"}},
+        {L"PreviewTitle", {L"System.Title", L"System.ItemTypeText"}},
+    };
+    for (const auto& [name, expected] : lists) {
+        std::wstring text;
+        EXPECT_TRUE(read_value(root, L"Software\\Classes\\SystemFileAssociations\\.mobi", name,
+                               view, &text));
+        EXPECT_EQ(expected, list_names(text)) << utf8(name);
+    }
+}
+
 class Registration : public ::testing::TestWithParam<Case> {
 protected:
     void SetUp() override
@@ -132,6 +176,8 @@ TEST_P(Registration, RoundTripsAndLeavesNothingOfOurs)
     // its approval and its line in the preview handlers' list.
     EXPECT_EQ(c.scope == Scope::Machine ? 11 + 3 * 6 + 6 + 3 * 5 : 10 + 3 * 5 + 4 + 3 * 5,
               written);
+    expect_property_lists(c.scope == Scope::Machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER,
+                          c.view);
 
     ASSERT_EQ(S_OK, unregister_module(c.scope, c.view));
     for (const registration::Entry& entry : registration::entries()) {
