@@ -4,7 +4,8 @@
 // with the next entry, which gives the record's end), so memory does not
 // grow with the book: the reader holds one record's bytes, its
 // decompressed bytes, the markup state, and for HUFF/CDIC books the
-// dictionary with the expansions of its compressed entries.
+// dictionary (at most MAX_DICTIONARY bytes, with no bookkeeping per entry)
+// with the expansions of its compressed entries kept within a fixed budget.
 //
 // Record 0 (PalmDOC header, then MOBI header), offsets from its start:
 //   0 compression (1 none, 2 PalmDOC, 17480 HUFF/CDIC), 4 text length,
