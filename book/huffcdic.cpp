@@ -136,50 +136,14 @@ bool HuffCdic::entry(std::uint32_t index, Entry& e) const
     return true;
 }
 
-namespace {
-
-std::size_t slot_of(std::uint32_t key, std::size_t slots)
-{
-    std::uint32_t h = key * 2654435761u;
-    h ^= h >> 15;
-    return h & (slots - 1);
-}
-
-}  // namespace
-
-const HuffCdic::Kept* HuffCdic::kept(std::uint32_t index) const
-{
-    if (kept_.empty())
-        return nullptr;
-    for (std::size_t i = slot_of(index + 1, kept_.size());; i = (i + 1) & (kept_.size() - 1)) {
-        if (kept_[i].key == index + 1)
-            return &kept_[i];
-        if (kept_[i].key == 0)
-            return nullptr;
-    }
-}
-
-void HuffCdic::place(const Kept& k)
-{
-    std::size_t i = slot_of(k.key, kept_.size());
-    while (kept_[i].key != 0)
-        i = (i + 1) & (kept_.size() - 1);
-    kept_[i] = k;
-}
-
 void HuffCdic::keep(std::uint32_t index, const std::uint8_t* bytes, std::size_t size)
 {
-    if (size > cache_.capacity() - cache_.size() || kept_count_ == MAX_KEPT)
+    if (index >= kept_.size() || size + 4 > cache_.capacity() - cache_.size())
         return;
-    if (2 * (kept_count_ + 1) > kept_.size()) {
-        std::vector<Kept> old(std::max<std::size_t>(1024, 2 * kept_.size()));
-        old.swap(kept_);
-        for (const Kept& k : old)
-            if (k.key != 0)
-                place(k);
-    }
-    place(Kept{index + 1, std::uint32_t(cache_.size()), std::uint32_t(size)});
-    ++kept_count_;
+    kept_[index] = std::uint32_t(cache_.size()) + 1;
+    const std::uint32_t size32 = std::uint32_t(size);
+    const std::uint8_t* const prefix = reinterpret_cast<const std::uint8_t*>(&size32);
+    cache_.insert(cache_.end(), prefix, prefix + 4);
     cache_.insert(cache_.end(), bytes, bytes + size);
 }
 
@@ -192,8 +156,10 @@ bool HuffCdic::decompress(const std::uint8_t* in, std::size_t size, std::size_t 
     // Expansions are kept up to four times the dictionary's size (real
     // entries expand to a few times their own) and 1 MiB, within MAX_CACHE;
     // reserved once, so that bytes kept never move.
-    if (cache_.capacity() == 0)
+    if (cache_.capacity() == 0) {
         cache_.reserve(std::min(MAX_CACHE, 4 * dictionary_bytes_ + (std::size_t(1) << 20)));
+        kept_.assign(std::min<std::size_t>(entry_count_, MAX_KEPT_INDEX), 0);
+    }
     limit_ = limit;
     steps_left_ = max_steps;
     // Output goes through pointers into buffers of limit bytes.
@@ -233,31 +199,37 @@ bool HuffCdic::decode(const std::uint8_t* in, std::size_t size, int depth, std::
         --steps_left_;
         ++total_steps_;
 
+        const std::uint8_t* bytes;
+        std::size_t got;
         Entry e;
-        if (index >= entry_count_ || !entry(index, e))
-            return false;  // no such entry, or one past its record
-        const std::uint8_t* bytes = e.bytes;
-        std::size_t got = e.size;
-        if (!e.literal) {
+        if (index < kept_.size() && kept_[index] != 0) {
             if (depth + 1 > MAX_DEPTH)
-                return false;  // a kept expansion too: as deep as expanding it would be
-            if (const Kept* k = kept(index)) {
-                bytes = cache_.data() + k->at;
-                got = k->size;
-            } else {
-                for (int d = 0; d < depth; ++d)
-                    if (expanding_[d] == index)
-                        return false;  // a cycle
-                expanding_[depth] = index;
-                std::vector<std::uint8_t>& expansion = scratch_[std::size_t(depth) + 1];
-                if (expansion.size() < limit_)
-                    expansion.resize(limit_);
-                got = 0;
-                if (!decode(e.bytes, e.size, depth + 1, expansion.data(), got))
-                    return false;
-                keep(index, expansion.data(), got);
-                bytes = expansion.data();
-            }
+                return false;  // as deep as expanding it would be
+            const std::uint8_t* const kept = cache_.data() + (kept_[index] - 1);
+            std::uint32_t size32;
+            std::memcpy(&size32, kept, 4);
+            bytes = kept + 4;
+            got = size32;
+        } else if (index >= entry_count_ || !entry(index, e)) {
+            return false;  // no such entry, or one past its record
+        } else if (e.literal) {
+            bytes = e.bytes;
+            got = e.size;
+        } else {
+            if (depth + 1 > MAX_DEPTH)
+                return false;
+            for (int d = 0; d < depth; ++d)
+                if (expanding_[d] == index)
+                    return false;  // a cycle
+            expanding_[depth] = index;
+            std::vector<std::uint8_t>& expansion = scratch_[std::size_t(depth) + 1];
+            if (expansion.size() < limit_)
+                expansion.resize(limit_);
+            got = 0;
+            if (!decode(e.bytes, e.size, depth + 1, expansion.data(), got))
+                return false;
+            keep(index, expansion.data(), got);
+            bytes = expansion.data();
         }
         if (got > limit_ - produced)
             return false;

@@ -8,8 +8,8 @@
 // is refused, nesting is limited to MAX_DEPTH, and the decoding steps of
 // one record are limited by the caller. Bounded in memory: the dictionary
 // is held as its records' bytes (at most the caller's max_bytes), with no
-// bookkeeping per entry; the expansions kept and their index have fixed
-// budgets (MAX_CACHE, MAX_KEPT).
+// bookkeeping per entry; the expansions kept have a fixed budget
+// (MAX_CACHE), and only the first MAX_KEPT_INDEX entries are kept.
 #pragma once
 
 #include <cstddef>
@@ -38,9 +38,11 @@ public:
     // Steps taken by every decompress() so far.
     std::uint64_t steps() const { return total_steps_; }
 
-    // Bytes of expansions kept, and expansions kept, at most.
+    // Bytes of expansions kept at most (with four bytes each for its size),
+    // and the entries whose expansion may be kept (a four-byte index each;
+    // real dictionaries have far fewer entries).
     static constexpr std::size_t MAX_CACHE = std::size_t(6) << 20;
-    static constexpr std::size_t MAX_KEPT = std::size_t(1) << 16;
+    static constexpr std::size_t MAX_KEPT_INDEX = std::size_t(1) << 19;
 
 private:
     // An entry's bytes in its CDIC record, literal or compressed.
@@ -52,16 +54,8 @@ private:
     // Entry index (below entry_count_) as its record gives it; false if its
     // offset or length runs past the record.
     bool entry(std::uint32_t index, Entry& e) const;
-    // An expansion kept: entry index + 1 (0: a free slot), and its bytes in cache_.
-    struct Kept {
-        std::uint32_t key = 0;
-        std::uint32_t at = 0;
-        std::uint32_t size = 0;
-    };
-    const Kept* kept(std::uint32_t index) const;
-    // Keeps an expansion if the budgets allow.
+    // Keeps an expansion if the budget allows.
     void keep(std::uint32_t index, const std::uint8_t* bytes, std::size_t size);
-    void place(const Kept& k);
 
     // The length and entry index of a code read from the tables, or false
     // for a code they give no valid length.
@@ -88,9 +82,11 @@ private:
     std::vector<std::vector<std::uint8_t>> records_;
     std::size_t dictionary_bytes_ = 0;
     std::uint32_t entry_count_ = 0;
-    std::vector<std::uint8_t> cache_;        // expansions kept, never reallocated once reserved
-    std::vector<Kept> kept_;                 // open addressing, at most half full
-    std::size_t kept_count_ = 0;
+    // Expansions kept, each its size (four bytes, native order) then its
+    // bytes; reserved once, never reallocated.
+    std::vector<std::uint8_t> cache_;
+    // By entry index: 1 + where the entry's expansion is in cache_, or 0.
+    std::vector<std::uint32_t> kept_;
     std::uint32_t expanding_[MAX_DEPTH + 1] = {};     // the entries being expanded, by depth
     std::vector<std::vector<std::uint8_t>> scratch_;  // one expansion buffer per depth
 
