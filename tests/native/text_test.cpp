@@ -178,14 +178,22 @@ Bytes sample_1252(int sections)
     return bytes_of(m + "</body></html>");
 }
 
-Bytes built(std::uint16_t compression, const Bytes& markup, const TextLayout& layout, std::uint32_t code_page = 65001)
+// With fdst_count, a format 8 book whose FDST index points at a text record
+// and has that count beside it, as writers leave it in books of one flow.
+Bytes built(std::uint16_t compression, const Bytes& markup, const TextLayout& layout, std::uint32_t code_page = 65001,
+            int fdst_count = -1)
 {
     MobiBuilder b;
     b.compression = compression;
     b.text_encoding = code_page;
+    b.version = fdst_count < 0 ? 6 : 8;
+    b.fdst_record = 1;
     b.add_book_text(markup, layout);
     b.add_image(image_bytes(JPEG_JFIF, 64));
-    return b.build().bytes;
+    MobiFile file = b.build();
+    if (fdst_count >= 0)
+        file.put4(file.r0(196), std::uint32_t(fdst_count));
+    return file.bytes;
 }
 
 struct Book {
@@ -195,20 +203,6 @@ struct Book {
     std::string has;             // somewhere in the text
     std::string lacks = "color"; // nowhere in it (style sheets, heads, scripts)
 };
-
-// A format 8 book whose FDST index points at a text record, with count
-// beside it: writers leave such an index in books of one flow.
-Bytes one_flow_kf8(std::uint32_t fdst_count)
-{
-    MobiBuilder b;
-    b.compression = 2;
-    b.version = 8;
-    b.fdst_record = 1;
-    b.add_book_text(sample_markup(10), {});
-    MobiFile file = b.build();
-    file.put4(file.r0(196), fdst_count);
-    return file.bytes;
-}
 
 std::vector<Book> books()
 {
@@ -241,8 +235,8 @@ std::vector<Book> books()
                                         "hidden()</script><link rel=x></p>"),
                {300, true, 2, 6}),
          first, "Section 10\n"},
-        {"format 8, FDST count 0", one_flow_kf8(0), first, "Section 10\n"},
-        {"format 8, FDST count 1", one_flow_kf8(1), first, "Section 10\n"},
+        {"format 8, FDST count 0", built(2, sample_markup(10), {}, 65001, 0), first, "Section 10\n"},
+        {"format 8, FDST count 1", built(2, sample_markup(10), {}, 65001, 1), first, "Section 10\n"},
         {"huff/cdic 1252", built(17480, sample_1252(40), {1000, false, 0, 8}, 1252), "Kapitel 1\nCaf\xC3\xA9",
          "Kapitel 40", "margin"},
     };
