@@ -97,7 +97,7 @@ bool HuffCdic::add_cdic(const std::uint8_t* data, std::size_t size, std::size_t 
         return false;
     const std::uint32_t phrases = get4(data + 8);
     const std::uint32_t bits = get4(data + 12);
-    if (entries_.empty() && dictionary_.empty()) {
+    if (phrases_ == 0) {
         if (phrases == 0 || bits == 0 || bits > 16)
             return false;
         phrases_ = phrases;
@@ -105,36 +105,61 @@ bool HuffCdic::add_cdic(const std::uint8_t* data, std::size_t size, std::size_t 
     } else if (phrases != phrases_ || bits != code_bits_) {
         return false;
     }
-    const std::size_t count = std::min<std::size_t>(std::size_t(1) << code_bits_, phrases_ - entries_.size());
-    // dictionary_ never holds more than max_bytes, so the difference cannot wrap.
-    if (count > (size - 16) / 2 || dictionary_.size() > max_bytes || size - 16 > max_bytes - dictionary_.size())
+    const std::size_t count = std::min<std::size_t>(std::size_t(1) << code_bits_, phrases_ - entry_count_);
+    // The dictionary never holds more than max_bytes, so the difference cannot wrap.
+    if (count > (size - 16) / 2 || dictionary_bytes_ > max_bytes || size - 16 > max_bytes - dictionary_bytes_)
         return false;
-    const std::uint32_t base = std::uint32_t(dictionary_.size());
-    dictionary_.insert(dictionary_.end(), data + 16, data + size);
-    // Entries are checked here and refused when used: an entry past its
-    // record's end breaks only the text that uses it.
-    const std::size_t bytes = size - 16;
-    for (std::size_t i = 0; i < count; ++i) {
-        Entry e;
-        const std::size_t at = get2(data + 16 + 2 * i);
-        if (at + 2 <= bytes) {
-            const std::uint16_t field = get2(data + 16 + at);
-            e.size = field & 0x7FFFu;
-            e.at = base + std::uint32_t(at) + 2;
-            if (e.size <= bytes - at - 2)
-                e.kind = field & 0x8000 ? Kind::literal : Kind::unexpanded;
-        }
-        entries_.push_back(e);
-    }
+    dictionary_bytes_ += size - 16;
+    // Entries are checked when used: an entry past its record's end breaks
+    // only the text that uses it. A record past the last entry is not kept.
+    if (count != 0)
+        records_.emplace_back(data + 16, data + size);
+    entry_count_ += std::uint32_t(count);
     return true;
+}
+
+bool HuffCdic::entry(std::uint32_t index, Entry& e) const
+{
+    // Every record but the last holds 2^code_bits_ entries, and its offsets
+    // fit in it (add_cdic checked).
+    const std::vector<std::uint8_t>& record = records_[index >> code_bits_];
+    const std::size_t bytes = record.size();
+    const std::size_t at = get2(record.data() + 2 * (index & ((std::uint32_t(1) << code_bits_) - 1)));
+    if (at + 2 > bytes)
+        return false;
+    const std::uint16_t field = get2(record.data() + at);
+    e.size = field & 0x7FFFu;
+    if (e.size > bytes - at - 2)
+        return false;
+    e.bytes = record.data() + at + 2;
+    e.literal = (field & 0x8000) != 0;
+    return true;
+}
+
+void HuffCdic::keep(std::uint32_t index, const std::uint8_t* bytes, std::size_t size)
+{
+    if (index >= kept_.size() || size + 4 > cache_.capacity() - cache_.size())
+        return;
+    kept_[index] = std::uint32_t(cache_.size()) + 1;
+    const std::uint32_t size32 = std::uint32_t(size);
+    const std::uint8_t* const prefix = reinterpret_cast<const std::uint8_t*>(&size32);
+    cache_.insert(cache_.end(), prefix, prefix + 4);
+    cache_.insert(cache_.end(), bytes, bytes + size);
 }
 
 bool HuffCdic::decompress(const std::uint8_t* in, std::size_t size, std::size_t limit,
                           std::uint64_t max_steps, std::vector<std::uint8_t>& out)
 {
     out.clear();
-    if (scratch_.empty() || entries_.empty())
+    if (scratch_.empty() || entry_count_ == 0)
         return false;
+    // Expansions are kept up to four times the dictionary's size (real
+    // entries expand to a few times their own) and 1 MiB, within MAX_CACHE;
+    // reserved once, so that bytes kept never move.
+    if (cache_.capacity() == 0) {
+        cache_.reserve(std::min(MAX_CACHE, 4 * dictionary_bytes_ + (std::size_t(1) << 20)));
+        kept_.assign(std::min<std::size_t>(entry_count_, MAX_KEPT_INDEX), 0);
+    }
     limit_ = limit;
     steps_left_ = max_steps;
     // Output goes through pointers into buffers of limit bytes.
@@ -148,9 +173,6 @@ bool HuffCdic::decompress(const std::uint8_t* in, std::size_t size, std::size_t 
 bool HuffCdic::decode(const std::uint8_t* in, std::size_t size, int depth, std::uint8_t* out,
                       std::size_t& produced)
 {
-    // Expansions are kept up to four times the dictionary's size (real
-    // entries expand to a few times their own), and 1 MiB.
-    const std::size_t cache_limit = 4 * dictionary_.size() + (std::size_t(1) << 20);
     // The code is the 32 bits from bit 64 - window_bits of window on; the
     // window moves on by 4 bytes once 32 bits are used.
     std::uint64_t window = fill64(in, size, 0);
@@ -177,44 +199,42 @@ bool HuffCdic::decode(const std::uint8_t* in, std::size_t size, int depth, std::
         --steps_left_;
         ++total_steps_;
 
-        if (index >= entries_.size())
-            return false;
-        Entry& e = entries_[index];
         const std::uint8_t* bytes;
-        switch (e.kind) {
-        case Kind::literal:
-            bytes = dictionary_.data() + e.at;
-            break;
-        case Kind::unexpanded: {
+        std::size_t got;
+        Entry e;
+        if (index < kept_.size() && kept_[index] != 0) {
+            if (depth + 1 > MAX_DEPTH)
+                return false;  // as deep as expanding it would be
+            const std::uint8_t* const kept = cache_.data() + (kept_[index] - 1);
+            std::uint32_t size32;
+            std::memcpy(&size32, kept, 4);
+            bytes = kept + 4;
+            got = size32;
+        } else if (index >= entry_count_ || !entry(index, e)) {
+            return false;  // no such entry, or one past its record
+        } else if (e.literal) {
+            bytes = e.bytes;
+            got = e.size;
+        } else {
             if (depth + 1 > MAX_DEPTH)
                 return false;
-            e.kind = Kind::expanding;
+            for (int d = 0; d < depth; ++d)
+                if (expanding_[d] == index)
+                    return false;  // a cycle
+            expanding_[depth] = index;
             std::vector<std::uint8_t>& expansion = scratch_[std::size_t(depth) + 1];
             if (expansion.size() < limit_)
                 expansion.resize(limit_);
-            std::size_t got = 0;
-            if (!decode(dictionary_.data() + e.at, e.size, depth + 1, expansion.data(), got) ||
-                got > cache_limit - std::min(cache_limit, cache_.size()))
+            got = 0;
+            if (!decode(e.bytes, e.size, depth + 1, expansion.data(), got))
                 return false;
-            e.at = std::uint32_t(cache_.size());
-            e.size = std::uint32_t(got);
-            cache_.insert(cache_.end(), expansion.begin(), expansion.begin() + std::ptrdiff_t(got));
-            e.kind = Kind::expanded;
-            bytes = cache_.data() + e.at;
-            break;
+            keep(index, expansion.data(), got);
+            bytes = expansion.data();
         }
-        case Kind::expanded:
-            if (depth + 1 > MAX_DEPTH)
-                return false;  // as deep as expanding it would be
-            bytes = cache_.data() + e.at;
-            break;
-        default:
-            return false;  // a cycle, or an entry past its record
-        }
-        if (e.size > limit_ - produced)
+        if (got > limit_ - produced)
             return false;
-        if (e.size != 0)
-            std::memcpy(out + produced, bytes, e.size);
-        produced += e.size;
+        if (got != 0)
+            std::memcpy(out + produced, bytes, got);
+        produced += got;
     }
 }

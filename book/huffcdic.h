@@ -3,9 +3,13 @@
 // or itself HUFF/CDIC-compressed, referring to other entries.
 //
 // Bounded in work as well as in output: each compressed entry is expanded
-// at most once per book (its expansion is kept), an entry that refers back
-// to one being expanded is refused, nesting is limited to MAX_DEPTH, and
-// the decoding steps of one record are limited by the caller.
+// once per book while the expansions kept fit their budget (past it, each
+// use expands it again), an entry that refers back to one being expanded
+// is refused, nesting is limited to MAX_DEPTH, and the decoding steps of
+// one record are limited by the caller. Bounded in memory: the dictionary
+// is held as its records' bytes (at most the caller's max_bytes), with no
+// bookkeeping per entry; the expansions kept have a fixed budget
+// (MAX_CACHE), and only the first MAX_KEPT_INDEX entries are kept.
 #pragma once
 
 #include <cstddef>
@@ -22,7 +26,7 @@ public:
     // not a CDIC record, disagree with the first one, or the dictionary
     // would pass max_bytes.
     bool add_cdic(const std::uint8_t* data, std::size_t size, std::size_t max_bytes);
-    std::size_t entry_count() const { return entries_.size(); }
+    std::size_t entry_count() const { return entry_count_; }
 
     // Replaces out with the decompressed bytes of in[0, size). Each code
     // read, at any depth, is one step; a record may take max_steps. Returns
@@ -34,19 +38,24 @@ public:
     // Steps taken by every decompress() so far.
     std::uint64_t steps() const { return total_steps_; }
 
+    // Bytes of expansions kept at most (with four bytes each for its size),
+    // and the entries whose expansion may be kept (a four-byte index each;
+    // real dictionaries have far fewer entries).
+    static constexpr std::size_t MAX_CACHE = std::size_t(6) << 20;
+    static constexpr std::size_t MAX_KEPT_INDEX = std::size_t(1) << 19;
+
 private:
-    enum class Kind : std::uint8_t {
-        broken,      // its offset or length runs past its CDIC record
-        literal,     // bytes in dictionary_
-        unexpanded,  // compressed bytes in dictionary_
-        expanding,   // being expanded: a reference to it is a cycle
-        expanded,    // its expansion in cache_
-    };
+    // An entry's bytes in its CDIC record, literal or compressed.
     struct Entry {
-        std::uint32_t at = 0;
+        const std::uint8_t* bytes = nullptr;
         std::uint32_t size = 0;
-        Kind kind = Kind::broken;
+        bool literal = false;
     };
+    // Entry index (below entry_count_) as its record gives it; false if its
+    // offset or length runs past the record.
+    bool entry(std::uint32_t index, Entry& e) const;
+    // Keeps an expansion if the budget allows.
+    void keep(std::uint32_t index, const std::uint8_t* bytes, std::size_t size);
 
     // The length and entry index of a code read from the tables, or false
     // for a code they give no valid length.
@@ -68,9 +77,17 @@ private:
     std::uint32_t code_bits_ = 0;     // entries per CDIC record: 2^code_bits_
     std::uint32_t phrases_ = 0;       // entries the first CDIC record announces
 
-    std::vector<std::uint8_t> dictionary_;   // the CDIC records' bytes after their headers
-    std::vector<Entry> entries_;
-    std::vector<std::uint8_t> cache_;        // expansions of compressed entries
+    // Each CDIC record's bytes after its header (those that hold entries);
+    // record k holds entries k * 2^code_bits_ on.
+    std::vector<std::vector<std::uint8_t>> records_;
+    std::size_t dictionary_bytes_ = 0;
+    std::uint32_t entry_count_ = 0;
+    // Expansions kept, each its size (four bytes, native order) then its
+    // bytes; reserved once, never reallocated.
+    std::vector<std::uint8_t> cache_;
+    // By entry index: 1 + where the entry's expansion is in cache_, or 0.
+    std::vector<std::uint32_t> kept_;
+    std::uint32_t expanding_[MAX_DEPTH + 1] = {};     // the entries being expanded, by depth
     std::vector<std::vector<std::uint8_t>> scratch_;  // one expansion buffer per depth
 
     std::size_t limit_ = 0;

@@ -102,12 +102,21 @@ bool TextFilter::next_text_chunk(CHUNK_BREAKTYPE* kind)
 {
     std::u16string piece;
     while (pending_.size() <= CHUNK_TEXT_LIMIT && text_->end() == TextEnd::none) {
-        // A failed read ends the text as broken; the text before it stands.
-        text_->next(piece);
+        // A book that breaks the format ends its text there, and the text
+        // before the break stands; a failed read is not the book's end; the
+        // indexer is told, so that it reads the book again later.
+        const book_status status = text_->next(piece);
+        if (FAILED(status)) {
+            read_failure_ = status;
+            if (log_errors())
+                debug_log("%04lu:GetChunk:read failed (0x%08lX) after %llu characters", serial(),
+                          static_cast<unsigned long>(status), static_cast<unsigned long long>(text_total_));
+            return false;
+        }
         pending_ += piece;
     }
     if (pending_.empty()) {
-        if (text_->end() == TextEnd::broken && !end_logged_ && log_errors()) {
+        if (text_->end() == TextEnd::broken && SUCCEEDED(read_failure_) && !end_logged_ && log_errors()) {
             end_logged_ = true;
             debug_log("%04lu:GetChunk:text broken off after %llu characters", serial(),
                       static_cast<unsigned long long>(text_total_));
@@ -150,7 +159,7 @@ STDMETHODIMP TextFilter::GetChunk(STAT_CHUNK* stat)
         } else {
             chunk_text_.clear();
             pending_.clear();
-            return FILTER_E_END_OF_CHUNKS;
+            return FAILED(read_failure_) ? read_failure_ : FILTER_E_END_OF_CHUNKS;
         }
         stat->idChunk = ++last_id_;
         stat->breakType = kind;

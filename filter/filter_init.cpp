@@ -32,6 +32,25 @@ bool wanted(const PROPERTYKEY& key, ULONG count, const FULLPROPSPEC* attributes)
     return false;
 }
 
+// Writers often store a neutral locale (a language alone: 0x0009 English,
+// 0x0011 Japanese, 0x0004 Chinese); word breakers are registered for
+// specific ones, so a neutral locale becomes its language's default
+// specific locale (the name Windows gives an LCID unless neutral names are
+// allowed). Specific locales, the neutral and invariant languages, and
+// LCIDs with a sort order stay as they are.
+LCID specific_locale(LCID lcid)
+{
+    const LANGID language = LANGIDFROMLCID(lcid);
+    if (lcid > 0xFFFF || SUBLANGID(language) != SUBLANG_NEUTRAL || PRIMARYLANGID(language) == LANG_NEUTRAL ||
+        PRIMARYLANGID(language) == LANG_INVARIANT)
+        return lcid;
+    WCHAR name[LOCALE_NAME_MAX_LENGTH];
+    if (LCIDToLocaleName(lcid, name, LOCALE_NAME_MAX_LENGTH, 0) == 0)
+        return lcid;
+    const LCID specific = LocaleNameToLCID(name, 0);
+    return specific != 0 && SUBLANGID(LANGIDFROMLCID(specific)) != SUBLANG_NEUTRAL ? specific : lcid;
+}
+
 }  // namespace
 
 STDMETHODIMP TextFilter::Init(ULONG, ULONG attribute_count, const FULLPROPSPEC* attributes,
@@ -71,9 +90,11 @@ HRESULT TextFilter::start(ULONG attribute_count, const FULLPROPSPEC* attributes)
         return FILTER_E_PASSWORD;
     if ((end == TextEnd::unsupported || end == TextEnd::broken) && log_errors())
         debug_log("%04lu:Init:no text: %hs", serial(),
-                  opened == BOOK_OK ? "a compression or code page not read" : "no text records");
+                  opened != BOOK_OK              ? "no text records"
+                  : end == TextEnd::unsupported ? "a compression or code page not read"
+                                                : "its FDST, HUFF or CDIC record breaks the format");
 
-    locale_ = opened == BOOK_OK ? text->locale() : LOCALE_NEUTRAL;
+    locale_ = opened == BOOK_OK ? specific_locale(text->locale()) : LOCALE_NEUTRAL;
     title_ = book->title;
     authors_ = book->authors;
     if (!title_.empty() && wanted(PKEY_Title, attribute_count, attributes))

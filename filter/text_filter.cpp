@@ -70,6 +70,7 @@ void TextFilter::reset()
     next_break_ = CHUNK_EOP;
     text_total_ = 0;
     end_logged_ = false;
+    read_failure_ = S_OK;
 }
 
 STDMETHODIMP TextFilter::GetClassID(CLSID* class_id)

@@ -96,4 +96,5 @@ private:
     CHUNK_BREAKTYPE next_break_;    // the break before the next text chunk
     std::size_t text_total_;        // code units of text chunked so far
     bool end_logged_;
+    HRESULT read_failure_;          // a read of the stream failed: GetChunk returns it
 };

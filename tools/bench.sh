@@ -3,8 +3,9 @@
 #   1. metadata: our container analysis and text conversions against libmobi
 #      (native, one process), on the fixture books and a large built book;
 #      then text: the text reader's plain text of large built books (PalmDOC,
-#      HUFF/CDIC) against libmobi's decompression, and its peak heap on a
-#      50 MB book over a 1 MB one;
+#      HUFF/CDIC) against libmobi's decompression, its peak heap on a
+#      50 MB book over a 1 MB one, and its peak heap on a crafted 16 MB
+#      HUFF/CDIC book of CDIC records of entry offsets alone (goal 32 MiB);
 #   2. thumbnail: GetThumbnail(256) through the module against the same
 #      imaging work with no handler (under Wine, one process);
 #   3. folder: `quirebinder properties --json --recursive` over a built
@@ -112,6 +113,7 @@ report build/bench/soak.txt
 echo "== results"
 for key in metadata_speedup_vs_libmobi metadata_bytes_read_percent \
            text_speedup_vs_libmobi_palmdoc text_speedup_vs_libmobi_huffcdic text_peak_heap_ratio \
+           text_crafted_huffcdic_peak_heap_mib \
            thumbnail_cost_vs_floor \
            folder_books_per_second folder_bytes_read_percent \
            concurrency_threads concurrency_requests concurrency_failures concurrency_torn_log_lines \

@@ -76,10 +76,13 @@ STDMETHODIMP TestStream::Read(void* pv, ULONG cb, ULONG* pcbRead)
         return read_error;
     if (reads_before_failure > 0)
         --reads_before_failure;
+    if (cb > bytes_before_failure - delivered_)
+        return read_error;
     const ULONGLONG offset = position();
     ULONG got = 0;
     const HRESULT hr = inner_->Read(pv, cb, &got);
     reads.push_back({offset, got});
+    delivered_ += got;
     if (pcbRead)
         *pcbRead = got;
     return hr;

@@ -34,6 +34,7 @@ public:
     // Faults and lies.
     int failing_reads = 0;           // the next this many Read calls fail
     int reads_before_failure = -1;   // after this many good Read calls, every call fails
+    ULONGLONG bytes_before_failure = ~0ull;  // a Read that would deliver more in all fails
     HRESULT read_error = STG_E_READFAULT;
     ULONGLONG claimed_size = 0;      // nonzero: Stat reports this size
 
@@ -72,6 +73,7 @@ private:
     TestStream() = default;
     ~TestStream() = default;
     ULONG refs_ = 1;
+    ULONGLONG delivered_ = 0;
     ComPtr<IStream> inner_;
 };
 

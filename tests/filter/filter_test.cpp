@@ -52,17 +52,21 @@ HRESULT init(IFilter* filter, ULONG count = 0, const FULLPROPSPEC* attributes = 
 }
 
 // Every chunk up to the end, text read buffer units at a time; each call's
-// answer is checked against the contract on the way.
-std::vector<Chunk> walk(IFilter* filter, ULONG buffer)
+// answer is checked against the contract on the way. With failure, a
+// failed GetChunk ends the walk too, and failure is what it returned.
+std::vector<Chunk> walk(IFilter* filter, ULONG buffer, HRESULT* failure = nullptr)
 {
+    HRESULT end = FILTER_E_END_OF_CHUNKS;
     std::vector<Chunk> chunks;
     PROPVARIANT* value = nullptr;
     std::vector<WCHAR> units(buffer + 1);
     for (;;) {
         Chunk chunk = {};
         const HRESULT hr = filter->GetChunk(&chunk.stat);
-        if (hr == FILTER_E_END_OF_CHUNKS)
+        if (hr == FILTER_E_END_OF_CHUNKS || (failure && FAILED(hr))) {
+            end = hr;
             break;
+        }
         EXPECT_EQ(S_OK, hr);
         if (hr != S_OK || chunks.size() > 10000)
             break;
@@ -96,7 +100,9 @@ std::vector<Chunk> walk(IFilter* filter, ULONG buffer)
         chunks.push_back(chunk);
     }
     STAT_CHUNK after = {};
-    EXPECT_EQ(FILTER_E_END_OF_CHUNKS, filter->GetChunk(&after));
+    EXPECT_EQ(end, filter->GetChunk(&after));  // and again
+    if (failure)
+        *failure = end;
     return chunks;
 }
 
@@ -122,10 +128,11 @@ const PROPERTYKEY CONTENTS = {PSGUID_STORAGE, PID_STG_CONTENTS};
 
 // A book whose text records are records, in compression.
 mobi_test::Bytes text_book(const std::vector<std::string>& records, std::uint16_t compression,
-                           std::uint32_t text_length)
+                           std::uint32_t text_length, std::uint32_t locale = 9)
 {
     mobi_test::MobiBuilder builder;
     builder.compression = compression;
+    builder.locale = locale;
     builder.first_non_book_record = std::uint32_t(1 + records.size());
     for (const std::string& text : records)
         builder.add_record(mobi_test::bytes_of(text));
@@ -136,7 +143,7 @@ mobi_test::Bytes text_book(const std::vector<std::string>& records, std::uint16_
 }
 
 // An uncompressed book of count units, each record holding whole units.
-mobi_test::Bytes text_book(const std::string& unit, std::size_t count)
+mobi_test::Bytes text_book(const std::string& unit, std::size_t count, std::uint32_t locale = 9)
 {
     std::vector<std::string> records(1);
     std::uint32_t total = 0;
@@ -145,7 +152,18 @@ mobi_test::Bytes text_book(const std::string& unit, std::size_t count)
             records.emplace_back();
         records.back() += unit;
     }
-    return text_book(records, 1, total);
+    return text_book(records, 1, total, locale);
+}
+
+// The chunks' locale: a neutral one becomes its default specific locale.
+LCID chunk_locale(LCID book)
+{
+    const std::pair<LCID, LCID> specific[] = {
+        {0x0009, 0x0409}, {0x000C, 0x040C}, {0x0011, 0x0411}, {0x0007, 0x0407}, {0x0004, 0x0804}};
+    for (const auto& [neutral, to] : specific)
+        if (book == neutral)
+            return to;
+    return book;
 }
 
 class Filter : public ::testing::Test {
@@ -177,7 +195,7 @@ TEST_F(Filter, EveryFixtureBookGivesTitleAndAuthorsThenAllOfItsText)
         std::u16string text;
         for (std::size_t i = 0; i < chunks.size(); ++i) {
             EXPECT_EQ(i + 1, chunks[i].stat.idChunk);
-            EXPECT_EQ(expected.locale, chunks[i].stat.locale);
+            EXPECT_EQ(chunk_locale(expected.locale), chunks[i].stat.locale);
             if (i < 2)
                 continue;
             EXPECT_EQ(CHUNK_TEXT, chunks[i].stat.flags);
@@ -210,15 +228,16 @@ TEST_F(Filter, LongTextIsCutNearTheLimitAtTheBestBreak)
         const char* name;
         std::string unit;
         CHUNK_BREAKTYPE cut;
+        LCID locale;  // the book's; the chunks carry chunk_locale() of it
     } const cases[] = {
-        {"paragraphs", "<p>A paragraph of a few words that ends here.</p>", CHUNK_EOP},
-        {"sentences", "Words and more words end a sentence. ", CHUNK_EOS},
-        {"words", "words without an end ", CHUNK_EOW},
-        {"one word", "x\xF0\xA0\x80\x8B", CHUNK_NO_BREAK},  // U+2000B: a surrogate pair
+        {"paragraphs", "<p>A paragraph of a few words that ends here.</p>", CHUNK_EOP, 0x0004},
+        {"sentences", "Words and more words end a sentence. ", CHUNK_EOS, 0x0C0A},
+        {"words", "words without an end ", CHUNK_EOW, 0x0011},
+        {"one word", "x\xF0\xA0\x80\x8B", CHUNK_NO_BREAK, 0},  // U+2000B: a surrogate pair
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ComPtr<IStream> stream = memory_stream(text_book(c.unit, 100000 / c.unit.size()));
+        ComPtr<IStream> stream = memory_stream(text_book(c.unit, 100000 / c.unit.size(), c.locale));
         ComPtr<IFilter> filter = filter_on(stream.Get());
         ASSERT_EQ(S_OK, init(filter.Get()));
         const std::vector<Chunk> chunks = walk(filter.Get(), 4096);
@@ -227,6 +246,7 @@ TEST_F(Filter, LongTextIsCutNearTheLimitAtTheBestBreak)
         for (std::size_t i = 1; i < chunks.size(); ++i) {
             const std::u16string& part = chunks[i].text;
             text += part;
+            EXPECT_EQ(chunk_locale(c.locale), chunks[i].stat.locale);
             EXPECT_LE(part.size(), CHUNK_TEXT_LIMIT);
             if (i + 1 < chunks.size()) {  // every chunk but the last is cut near the limit
                 EXPECT_GT(part.size(), CHUNK_TEXT_LIMIT * 3 / 4);
@@ -287,11 +307,45 @@ TEST_F(Filter, ABookThatBreaksOffGivesItsTextUpToTheBreakAndOneLogLine)
     ASSERT_EQ(2u, chunks.size());
     EXPECT_EQ(u"Before the break", chunks[1].text.substr(0, 16));
     filter.Reset();
-    int lines = 0;
-    for (const std::string& message : log_messages())
+    // A format 8 book whose FDST record is not one: no text, and the log says why.
+    mobi_test::MobiBuilder kf8;
+    kf8.version = 8, kf8.fdst_record = 1;
+    kf8.add_text(100);
+    mobi_test::MobiFile two_flows = kf8.build();
+    two_flows.put4(two_flows.r0(196), 2);
+    EXPECT_EQ(S_OK, init(filter_on(memory_stream(two_flows.bytes).Get()).Get()));
+    int lines = 0, fdst = 0;
+    for (const std::string& message : log_messages()) {
         lines += message.find("broken off") != std::string::npos;
+        fdst += message.find("no text: its FDST") != std::string::npos;
+    }
     EXPECT_EQ(1, lines);
+    EXPECT_EQ(1, fdst);
     clear_options();
+}
+
+// A read that fails partway through the text is the stream's failure, from
+// GetChunk (and again after it), never the end of the book's chunks: the
+// text given before it is the text's start.
+TEST_F(Filter, AFailedReadReachesTheIndexerAsTheStreamsFailure)
+{
+    const mobi_test::Bytes book = text_book("<p>Words and more words in a paragraph.</p>", 3000);
+    const std::u16string all = reader_text(memory_stream(book).Get());
+    for (std::size_t per_mille : {100, 500, 900, 999}) {
+        SCOPED_TRACE(per_mille);
+        ComPtr<TestStream> stream = TestStream::over(book);
+        stream->bytes_before_failure = book.size() * per_mille / 1000;
+        ComPtr<IFilter> filter = filter_on(stream.Get());
+        ASSERT_EQ(S_OK, init(filter.Get()));
+        HRESULT failure = S_OK;
+        const std::vector<Chunk> chunks = walk(filter.Get(), 4096, &failure);
+        EXPECT_EQ(STG_E_READFAULT, failure);
+        std::u16string text;
+        for (std::size_t i = 1; i < chunks.size(); ++i)
+            text += chunks[i].text;
+        EXPECT_LT(text.size(), all.size());
+        EXPECT_EQ(all.substr(0, text.size()), text);
+    }
 }
 
 }  // namespace

@@ -335,10 +335,10 @@ TEST(HostCommand, TextPrintsTheFiltersTextAndWithJsonEveryChunk)
     const HostRun json = run_host(args + L" --json", folder);
     EXPECT_EQ(0u, json.exit_code) << json.err;
     for (const char* part :
-         {"{\"id\": 1, \"kind\": \"value\", \"break\": \"sentence\", \"locale\": 12, "
+         {"{\"id\": 1, \"kind\": \"value\", \"break\": \"sentence\", \"locale\": 1036, "
           "\"property\": \"System.Title\", \"value\": \"Caf\xC3\xA9 Noir\"}",
           "\"property\": \"System.Author\", \"value\": [\"Jane Doe\", \"John Roe\"]}",
-          "{\"id\": 3, \"kind\": \"text\", \"break\": \"paragraph\", \"locale\": 12, "
+          "{\"id\": 3, \"kind\": \"text\", \"break\": \"paragraph\", \"locale\": 1036, "
           "\"property\": \"System.Search.Contents\", \"text\": \""})
         EXPECT_NE(std::string::npos, json.out.find(part)) << json.out;
 }

@@ -7,12 +7,15 @@
 // the rounds (the thread's CPU time), and the ratio is libmobi's time over
 // ours. Then the peak heap
 // of the text reader (every operator new of this program counted) while
-// reading a 50 MB built book, over the same while reading a 1 MB one.
+// reading a 50 MB built book, over the same while reading a 1 MB one; and
+// its peak heap reading a crafted HUFF/CDIC book of 16 MB whose CDIC
+// records are nothing but entry offsets (goal: at most 32 MiB).
 //
 // Output, last, the key=value lines:
 //   text_speedup_vs_libmobi_palmdoc=<ratio>
 //   text_speedup_vs_libmobi_huffcdic=<ratio>
 //   text_peak_heap_ratio=<ratio>
+//   text_crafted_huffcdic_peak_heap_mib=<MiB>
 #include <malloc.h>
 #include <mobi.h>
 
@@ -20,6 +23,7 @@
 #include <ctime>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <string>
 #include <vector>
@@ -93,6 +97,51 @@ Bytes build_book(std::uint16_t compression, const Bytes& markup)
     b.compression = compression;
     b.title = "A Large Book";
     b.add_book_text(markup, {4096, true, 1});
+    return b.build().bytes;
+}
+
+// About 16 MB: 200 CDIC records of 32,768 two-byte entry offsets and
+// nothing else (each entry an empty compressed one, 6.5 million in all), a
+// HUFF record whose codes are 23 bits, the code c naming entry 2^23 - 1 - c,
+// and 40 text records of the most codes a record may hold (81,920 bytes),
+// each code naming another entry.
+Bytes crafted_huffcdic_book()
+{
+    constexpr std::uint32_t BITS = 15, CDIC_RECORDS = 200, TEXT_RECORDS = 40, TEXT_BYTES = 81920;
+    mobi_test::MobiBuilder b;
+    b.compression = 17480;
+    b.text_length = 100000000;
+    b.text_records = TEXT_RECORDS;
+    std::uint32_t entry = 0;
+    for (std::uint32_t r = 0; r < TEXT_RECORDS; ++r) {
+        Bytes text(TEXT_BYTES, 0);
+        for (std::size_t bit = 0; bit + 23 <= 8 * text.size(); bit += 23, ++entry) {
+            const std::uint32_t code = (1u << 23) - 1 - entry;
+            for (int k = 0; k < 23; ++k)
+                if (code >> (22 - k) & 1)
+                    text[(bit + std::size_t(k)) / 8] |= std::uint8_t(0x80 >> ((bit + std::size_t(k)) % 8));
+        }
+        b.add_record(text);
+    }
+    Bytes huff(16 + 256 * 4 + 32 * 8, 0);
+    std::memcpy(huff.data(), "HUFF", 4);
+    huff[7] = 24, huff[11] = 16, huff[14] = 0x04, huff[15] = 0x10;  // tables at 16 and 1,040
+    for (int i = 0; i < 256; ++i)
+        huff[16 + 4 * i + 3] = 23;                                   // every code 23 bits long
+    const std::size_t range23 = 16 + 1024 + 8 * 22 + 4;              // highest code of 23 bits
+    huff[range23 + 1] = 0x7F, huff[range23 + 2] = 0xFF, huff[range23 + 3] = 0xFF;
+    b.huff_record = TEXT_RECORDS + 1;
+    b.huff_count = 1 + CDIC_RECORDS;
+    b.add_record(huff);
+    Bytes cdic(16 + (2u << BITS), 0);
+    std::memcpy(cdic.data(), "CDIC", 4);
+    cdic[7] = 16;
+    const std::uint32_t phrases = CDIC_RECORDS << BITS;
+    for (int k = 0; k < 4; ++k)
+        cdic[8 + std::size_t(k)] = std::uint8_t(phrases >> (24 - 8 * k));
+    cdic[15] = BITS;
+    for (std::uint32_t r = 0; r < CDIC_RECORDS; ++r)
+        b.add_record(cdic);
     return b.build().bytes;
 }
 
@@ -205,8 +254,14 @@ int main()
     }
     std::printf("text peak heap: %zu bytes reading a %zu-byte book, %zu bytes reading a %zu-byte book\n",
                 peaks[0], sizes[0], peaks[1], sizes[1]);
+    const Bytes crafted = crafted_huffcdic_book();
+    const std::size_t crafted_peak = peak_heap(crafted);
+    std::printf("text peak heap: %zu bytes (%.1f MiB, goal at most 32 MiB) reading a crafted %zu-byte HUFF/CDIC "
+                "book whose CDIC records are entry offsets alone\n",
+                crafted_peak, double(crafted_peak) / 1048576, crafted.size());
     std::printf("text_speedup_vs_libmobi_palmdoc=%.2f\n", palmdoc);
     std::printf("text_speedup_vs_libmobi_huffcdic=%.2f\n", huffcdic);
     std::printf("text_peak_heap_ratio=%.3f\n", double(peaks[1]) / double(peaks[0]));
+    std::printf("text_crafted_huffcdic_peak_heap_mib=%.1f\n", double(crafted_peak) / 1048576);
     return 0;
 }
