@@ -94,6 +94,26 @@ private:
     HGDIOBJ old_;
 };
 
+// A window's DC until the end of the scope. Objects selected into it are
+// held by SelectedObject holders declared after it, so they are put back
+// before the DC is released.
+class WindowDC {
+public:
+    explicit WindowDC(HWND window) : window_(window), dc_(GetDC(window)) {}
+    ~WindowDC()
+    {
+        if (dc_)
+            ReleaseDC(window_, dc_);
+    }
+    WindowDC(const WindowDC&) = delete;
+    WindowDC& operator=(const WindowDC&) = delete;
+    HDC get() const { return dc_; }
+
+private:
+    HWND window_;
+    HDC dc_;
+};
+
 }  // namespace
 
 PreviewWindow::PreviewWindow(PreviewBook book, const PreviewVisuals& visuals)
@@ -313,25 +333,26 @@ void PreviewWindow::layout()
     }
 
     // The title wraps to at most three lines; one line per detail.
-    const HDC dc = GetDC(window_);
-    if (dc) {
-        TEXTMETRICW metrics = {};
-        {
-            SelectedObject font(dc, body_font_);
-            GetTextMetricsW(dc, &metrics);
+    {
+        const WindowDC window_dc(window_);
+        if (const HDC dc = window_dc.get()) {
+            TEXTMETRICW metrics = {};
+            {
+                SelectedObject font(dc, body_font_);
+                GetTextMetricsW(dc, &metrics);
+            }
+            line_height_ = int(metrics.tmHeight + metrics.tmExternalLeading);
+            SelectedObject font(dc, title_font_);
+            TEXTMETRICW title_metrics = {};
+            GetTextMetricsW(dc, &title_metrics);
+            title_rect_ = {column.left, column.top, column.right, column.top};
+            DrawTextW(dc, book_.title.c_str(), int(book_.title.size()), &title_rect_,
+                      DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX | DT_EDITCONTROL);
+            title_rect_.right = column.right;
+            const LONG most = column.top + 3 * title_metrics.tmHeight;
+            if (title_rect_.bottom > most)
+                title_rect_.bottom = most;
         }
-        line_height_ = int(metrics.tmHeight + metrics.tmExternalLeading);
-        SelectedObject font(dc, title_font_);
-        TEXTMETRICW title_metrics = {};
-        GetTextMetricsW(dc, &title_metrics);
-        title_rect_ = {column.left, column.top, column.right, column.top};
-        DrawTextW(dc, book_.title.c_str(), int(book_.title.size()), &title_rect_,
-                  DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX | DT_EDITCONTROL);
-        title_rect_.right = column.right;
-        const LONG most = column.top + 3 * title_metrics.tmHeight;
-        if (title_rect_.bottom > most)
-            title_rect_.bottom = most;
-        ReleaseDC(window_, dc);
     }
     const int lines = int(details_of(book_).size());
     details_rect_ = {column.left, title_rect_.bottom + scaled(4), column.right,

@@ -224,11 +224,17 @@ TEST(PreviewText, MarkupGoneAccentsOfA1252BookAndEveryFixtureHosted)
     }
 }
 
-TEST(PreviewHost, FocusGoesToTheTextTabLeavesThroughTheFrameAndColoursAreTheHosts)
+TEST(PreviewHost, NoParentIsRefusedFocusGoesToTheTextTabLeavesThroughTheFrameColoursAreTheHosts)
 {
     PreviewHost host;
     ASSERT_EQ(S_OK, host.start(new_preview_handler().Get(),
                                memory_stream(file_book(L"no-cover.mobi")).Get(), 500, 300));
+    // No parent: refused, and the pane stays in the frame.
+    const RECT rect = {0, 0, 200, 100};
+    EXPECT_EQ(E_INVALIDARG, host.handler()->SetWindow(nullptr, &rect));
+    const HWND pane = child_of_class(host.frame(), L"QuirebinderPreview");
+    ASSERT_TRUE(pane);
+    EXPECT_EQ(host.frame(), GetParent(pane));
     ASSERT_EQ(S_OK, host.handler()->SetFocus());
     HWND focus = nullptr;
     EXPECT_EQ(S_OK, host.handler()->QueryFocus(&focus));
