@@ -29,15 +29,17 @@ public:
     void step_failed(const char*, int, book_status) override {}
 };
 
-// '\n' as the edit control's CR LF.
-std::wstring with_crlf(const std::wstring& text)
+// The markup's paragraph breaks ('\n') as a blank line of the edit
+// control, CR LF CR LF.
+std::wstring as_paragraphs(const std::wstring& text)
 {
     std::wstring out;
-    out.reserve(text.size() + text.size() / 16);
+    out.reserve(text.size() + text.size() / 8);
     for (const wchar_t c : text) {
         if (c == L'\n')
-            out += L'\r';
-        out += c;
+            out += L"\r\n\r\n";
+        else
+            out += c;
     }
     return out;
 }
@@ -136,15 +138,16 @@ HRESULT read_preview_book(IStream* stream, PreviewBook& book)
     book.creator = source->creator;
     book.publisher = source->publisher;
     book.published = source->published_date;
+    book.created = source->created_date;
     book.language = source->language;
 
-    std::wstring text = description_of(stream);
-    const std::wstring opening =
-        book.encrypted ? preview_text(IDS_PREVIEW_ENCRYPTED) : opening_text_of(stream);
-    if (!text.empty() && !opening.empty())
-        text += L"\n\n";
-    text += opening;
-    book.text = with_crlf(text);
+    book.text = as_paragraphs(description_of(stream));
+    book.description_size = book.text.size();
+    const std::wstring opening = as_paragraphs(
+        book.encrypted ? preview_text(IDS_PREVIEW_ENCRYPTED) : opening_text_of(stream));
+    if (!book.text.empty() && !opening.empty())
+        book.text += L"\r\n\r\n";
+    book.text += opening;
 
     if (source->cover_size != 0 && FAILED(read_cover(*source.Get(), book)))
         book.cover.Reset();

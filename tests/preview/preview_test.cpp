@@ -52,6 +52,15 @@ std::wstring text_of(HWND window)
     text.resize(std::size_t(GetWindowTextW(window, text.data(), int(text.size()))));
     return text;
 }
+// The detail rows' labels, each followed by '|'.
+std::wstring labels_of(const PreviewHost& host)
+{
+    const HWND pane = child_of_class(host.frame(), L"QuirebinderPreview");
+    std::wstring labels;
+    for (int id = 100; GetDlgItem(pane, id); ++id)
+        labels += text_of(GetDlgItem(pane, id)) + L"|";
+    return labels;
+}
 
 Bytes utf8(const wchar_t* text)
 {
@@ -204,7 +213,7 @@ TEST(PreviewText, MarkupGoneAccentsOfA1252BookAndEveryFixtureHosted)
                               utf8(L"<div><p>A <b>bold</b>&#160;tale &amp; <i>more</i></p>"
                                    L"<!-- note --><script>x<y</script><p>Second&#x2026;</p></div>"),
                               Bytes(8, ' ')),
-         L"A bold tale & more\r\nSecond\u2026"},
+         L"A bold tale & more\r\n\r\nSecond\u2026"},
         {"1252", built_book(false, 1252, accents, accents, accents),
          L"R\u00e9sum\u00e9 na\u00efve\r\n\r\nR\u00e9sum\u00e9 na\u00efve"},
     };
@@ -213,7 +222,37 @@ TEST(PreviewText, MarkupGoneAccentsOfA1252BookAndEveryFixtureHosted)
         PreviewHost host;
         ASSERT_EQ(S_OK, host.start(new_preview_handler().Get(), memory_stream(c.book).Get(), 500, 300));
         EXPECT_EQ(c.text_start, text_of(text_area(host)).substr(0, wcslen(c.text_start)));
+        // No date published: the date created stands in.
+        EXPECT_EQ(L"Author:|Created:|Language:|", labels_of(host));
     }
+    // The labels in the user interface's language; a missing value leaves
+    // out its row (no publisher).
+    const LANGID before = GetThreadUILanguage();
+    const LCID locale = GetThreadLocale();
+    const struct {
+        LANGID id;
+        const wchar_t *cafe_noir, *no_cover;
+    } languages[] = {
+        {0x0409, L"Author:|Publisher:|Published:|Language:|", L"Author:|Published:|Language:|"},
+        {0x0411, L"\u4f5c\u8005:|\u51fa\u7248\u8005:|\u51fa\u7248:|\u8a00\u8a9e:|",
+         L"\u4f5c\u8005:|\u51fa\u7248:|\u8a00\u8a9e:|"},
+        {0x0804, L"\u4f5c\u8005:|\u51fa\u7248\u8005:|\u53d1\u5e03\u65e5\u671f:|\u8bed\u79cd:|",
+         L"\u4f5c\u8005:|\u53d1\u5e03\u65e5\u671f:|\u8bed\u79cd:|"},
+    };
+    for (const auto& language : languages) {
+        SCOPED_TRACE(language.id);
+        SetThreadUILanguage(language.id);
+        SetThreadLocale(MAKELCID(language.id, SORT_DEFAULT));
+        for (const auto& [name, labels] : {std::pair(L"cafe-noir.mobi", language.cafe_noir),
+                                           std::pair(L"no-cover.mobi", language.no_cover)}) {
+            PreviewHost host;
+            ASSERT_EQ(S_OK, host.start(new_preview_handler().Get(),
+                                       memory_stream(file_book(name)).Get(), 500, 300));
+            EXPECT_EQ(labels, labels_of(host)) << name;
+        }
+    }
+    SetThreadUILanguage(before);
+    SetThreadLocale(locale);
     for (const FixtureBook& fixture : FIXTURE_BOOKS) {
         SCOPED_TRACE(fixture.file);
         PreviewHost host;
