@@ -95,6 +95,11 @@ const char* const BLOCKS[] = {
     "mbp:pagebreak", "ul", "ol", "dl", "dt", "dd", "table", "td", "th", "hr", "body"};
 // The elements whose content is skipped, by MarkupText::Skip.
 const char* const SKIPPED_NAMES[] = {nullptr, "head", "style", "script"};
+// The start tags that leave an HTML parser in the head, and the end tags
+// that end it; any other end tag there is ignored.
+const char* const HEAD_STARTS[] = {"base",     "basefont", "bgsound",  "link", "meta", "title", "noscript",
+                                   "noframes", "style",    "script",   "template", "head", "html"};
+const char* const HEAD_ENDS[] = {"head", "body", "html", "br"};
 
 // Classes of ASCII bytes in text: plain characters (copied as they are),
 // white space, markup ('<', '&') and controls.
@@ -487,18 +492,51 @@ void MarkupText::flush_reference()
         character(char32_t(c));
 }
 
+// The tag just read, in the head, ends it. Declarations and processing
+// instructions (no name) do not.
+bool MarkupText::head_ends() const
+{
+    if (name_size_ == 0)
+        return false;
+    if (closing_) {
+        for (const char* name : HEAD_ENDS)
+            if (name_is(name))
+                return true;
+        return false;
+    }
+    for (const char* name : HEAD_STARTS)
+        if (name_is(name))
+            return false;
+    return true;
+}
+
 void MarkupText::end_tag()
 {
     state_ = State::text;
-    if (skipping_ != Skip::none) {
+    if (skipping_ == Skip::style || skipping_ == Skip::script) {
         if (closing_ && name_is(SKIPPED_NAMES[int(skipping_)]))
-            skipping_ = Skip::none;
+            skipping_ = in_head_ ? Skip::head : Skip::none;
         return;
+    }
+    if (skipping_ == Skip::head) {
+        if (!head_ends()) {
+            if (!closing_ && !self_closing_)
+                for (int skip = 2; skip <= 3; ++skip)
+                    if (name_is(SKIPPED_NAMES[skip]))
+                        skipping_ = Skip(skip);
+            return;
+        }
+        skipping_ = Skip::none;
+        in_head_ = false;
+        if (closing_ && name_is("head"))
+            return;
+        // Any other tag that ends the head is read as in the body.
     }
     if (!closing_ && !self_closing_)
         for (int skip = 1; skip <= 3; ++skip)
             if (name_is(SKIPPED_NAMES[skip])) {
                 skipping_ = Skip(skip);
+                in_head_ = skipping_ == Skip::head;
                 return;
             }
     for (const char* block : BLOCKS)

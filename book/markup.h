@@ -66,9 +66,14 @@ private:
     std::string reference_;       // after '&' (at most REFERENCE_MAX bytes)
     int dashes_ = 0;              // '-' just seen in a comment (or after "<!")
     // The element whose content is skipped. Style sheets and scripts are
-    // not markup: only their end tag ends them.
+    // not markup: only their end tag ends them. The head ends at its end
+    // tag or, as HTML parsers end it, at the first tag that cannot stand in
+    // a head (<body>, <p>, ...); in_head_: the style sheet or script being
+    // skipped is in the head, which goes on after it.
     enum class Skip : std::uint8_t { none, head, style, script };
     Skip skipping_ = Skip::none;
+    bool in_head_ = false;
+    bool head_ends() const;
 
     Separator separator_ = Separator::none;
     bool started_ = false;        // a visible character was given

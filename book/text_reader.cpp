@@ -11,7 +11,8 @@
 //   8 text record count, 10 text record size, 12 encryption type,
 //   16 "MOBI", 20 MOBI header length, 28 code page, 36 format version,
 //   92 locale, 112 HUFF record index, 116 HUFF and CDIC record count,
-//   192 FDST record index (format 8), 242 extra-data flags.
+//   192 FDST record index and 196 FDST count (format 8), 242 extra-data
+//   flags.
 // In a joint file record 0 describes the older part; its text is the same
 // as the newer part's, so the newer part is never read.
 #include "text_reader.h"
@@ -132,14 +133,17 @@ book_status TextReader::State::read_record(std::uint32_t index, std::uint32_t ma
 }
 
 // The HUFF and CDIC records of a HUFF/CDIC book, and the FDST record of a
-// format 8 book (the end of its first flow). A table that breaks the format
-// leaves end at broken.
+// format 8 book (the end of its first flow). Writers leave anything in the
+// FDST index of a book of one flow, so it is read only when the count
+// beside it says two flows or more. A table that breaks the format leaves
+// end at broken.
 book_status TextReader::State::read_tables(const std::uint8_t* record0, std::uint32_t header_length,
                                            std::uint32_t version)
 {
     bool found = false;
     std::vector<std::uint8_t>& bytes = raw;
-    if (version >= 8 && header_length >= 192 + 4 - 16 && get4(record0 + 192) != NO_INDEX) {
+    if (version >= 8 && header_length >= 196 + 4 - 16 && get4(record0 + 192) != NO_INDEX &&
+        get4(record0 + 196) > 1) {
         const book_status status = read_record(get4(record0 + 192), MAX_HUFF_RECORD, true, bytes, found);
         if (status < 0)
             return status;
@@ -216,22 +220,24 @@ book_status TextReader::open()
     ByteReader& reader = s.reader;
 
     // PalmDB header and record 0, checked as the container analysis checks them.
+    // Record offsets are 32 bits: a stream of 4 GiB or more is not a book.
     std::uint64_t file_size = 0;
     book_status status = reader.size(file_size);
     std::uint8_t header[78];
-    if (status >= 0 && file_size >> 32 == 0 && file_size >= sizeof header) {
+    if (status >= 0 && (file_size >> 32 != 0 || file_size < sizeof header))
+        return BOOK_NOT_MOBI;
+    if (status >= 0)
         status = reader.seek(0);
-        if (status >= 0)
-            status = reader.read(header, sizeof header);
-    }
+    if (status >= 0)
+        status = reader.read(header, sizeof header);
     if (status < 0) {
         s.end = TextEnd::broken;
         return status;
     }
     s.file_size = std::uint32_t(file_size);
     s.output_left = TEXT_PER_FILE_BYTE * file_size;
-    s.record_count = file_size >= sizeof header ? get2(header + 76) : 0;
-    if (file_size < sizeof header || std::memcmp(header + 60, "BOOKMOBI", 8) != 0 || s.record_count < 2 ||
+    s.record_count = get2(header + 76);
+    if (std::memcmp(header + 60, "BOOKMOBI", 8) != 0 || s.record_count < 2 ||
         file_size < 78 + 8 * std::uint64_t(s.record_count))
         return BOOK_NOT_MOBI;
 

@@ -120,7 +120,14 @@ std::vector<std::string> libmobi_words(Bytes book)
     }
     const std::regex::flag_type icase = std::regex::icase;
     markup = std::regex_replace(markup, std::regex("<!--[\\s\\S]*?-->"), "");
-    markup = std::regex_replace(markup, std::regex("<(head|style|script)\\b[^>]*>[\\s\\S]*?</\\1\\s*>", icase), "");
+    markup = std::regex_replace(markup, std::regex("<(style|script)\\b[^>]*>[\\s\\S]*?</\\1\\s*>", icase), "");
+    // A head holds titles, metadata and links (and the style sheets and
+    // scripts gone above); the first thing else ends it, closed or not.
+    markup = std::regex_replace(
+        markup,
+        std::regex("<head\\b[^>]*>(\\s|<(meta|link|base)\\b[^>]*>|<title\\b[^>]*>[^<]*</title\\s*>)*(</head\\s*>)?",
+                   icase),
+        "");
     markup = std::regex_replace(
         markup,
         std::regex("</?(p|div|br|h[1-6]|li|tr|blockquote|mbp:pagebreak|ul|ol|dl|dt|dd|table|td|th|hr|body)\\b[^>]*>",
@@ -147,9 +154,10 @@ Bytes read_file(const std::filesystem::path& path)
 // Markup with what a book's text holds: a head, a style sheet, a script and
 // a comment to skip, block and inline tags, references, and UTF-8 of two,
 // three and four bytes; sections makes it run over several records.
-Bytes sample_markup(int sections)
+const char* const SAMPLE_HEAD = "<html><head><title>Hidden Title</title><style>p { color: red }</style></head><body>";
+
+Bytes sample_markup(int sections, std::string m = SAMPLE_HEAD)
 {
-    std::string m = "<html><head><title>Hidden Title</title><style>p { color: red }</style></head><body>";
     for (int i = 1; i <= sections; ++i) {
         const std::string n = std::to_string(i);
         m += "<h1>Section " + n + "</h1><p class=\"x\">It was a <b>dark</b> and storm<i>y</i> night &amp; the caf"
@@ -188,6 +196,20 @@ struct Book {
     std::string lacks = "color"; // nowhere in it (style sheets, heads, scripts)
 };
 
+// A format 8 book whose FDST index points at a text record, with count
+// beside it: writers leave such an index in books of one flow.
+Bytes one_flow_kf8(std::uint32_t fdst_count)
+{
+    MobiBuilder b;
+    b.compression = 2;
+    b.version = 8;
+    b.fdst_record = 1;
+    b.add_book_text(sample_markup(10), {});
+    MobiFile file = b.build();
+    file.put4(file.r0(196), fdst_count);
+    return file.bytes;
+}
+
 std::vector<Book> books()
 {
     const std::filesystem::path dir = QB_BOOKS_DIR;
@@ -211,6 +233,16 @@ std::vector<Book> books()
          "Kapitel 40", "margin"},
         {"huff/cdic, several CDIC records", built(17480, sample_markup(40), {300, true, 2, 6}), first,
          "Wagahai 40: \xE5\x90\xBE"},
+        {"head never closed, ended by <body>",
+         built(2, sample_markup(10, "<html><head><title>Hidden Title</title><style>p { color: red }</style><body>"), {}),
+         first, "Section 10\n"},
+        {"head never closed, ended by <h1>",
+         built(17480, sample_markup(10, "<html><head><title>Hidden</title><meta name=a content=b><script>if (a<b) "
+                                        "hidden()</script><link rel=x></p>"),
+               {300, true, 2, 6}),
+         first, "Section 10\n"},
+        {"format 8, FDST count 0", one_flow_kf8(0), first, "Section 10\n"},
+        {"format 8, FDST count 1", one_flow_kf8(1), first, "Section 10\n"},
         {"huff/cdic 1252", built(17480, sample_1252(40), {1000, false, 0, 8}, 1252), "Kapitel 1\nCaf\xC3\xA9",
          "Kapitel 40", "margin"},
     };
@@ -248,6 +280,10 @@ TEST(TextReaderTest, MarkupCasesUnderEveryCut)
         {"<p>One</p><p>Two</p>", "One\nTwo"},
         {"  lead  <b>bo</b>ld \t\r\n trail  ", "lead bold trail"},
         {"<P>  </P><div> <br> </div> A <DIV>\n</div>", "A"},
+        {"<html><head><title>T</title><!DOCTYPE x><meta a=b></p><style>i<b{}</style><script>'<p>'</script><p>One<link>Two",
+         "OneTwo"},
+        {"<head><title>T</title><base href=x><body>Body</body>", "Body"},
+        {"<head><noscript>T</noscript></html>One", "One"},
         {"<head><title>T</title><link rel=x></head><STYLE>b{}</STYLE><script>if (a<b && c) x('</p>');</script>Body",
          "Body"},
         {"a&amp;b &lt;c&gt; &#65;&#x42;&#X43; &eacute;t&eacute; &hellip;&rsquo; &bogus; &#0; &#xD800; a&amp b &",
@@ -379,6 +415,16 @@ TEST(TextReaderTest, BooksThatEndEarly)
         EXPECT_EQ(t.end, TextEnd::broken);
     }
     EXPECT_EQ(read_text(read_file(std::filesystem::path(QB_BOOKS_DIR) / "palmdoc.pdb")).open, BOOK_NOT_MOBI);
+
+    // A stream of 4 GiB or more is refused before any read (also when the
+    // book read just before left its header where the reader looks).
+    for (std::uint64_t size : {std::uint64_t(good.size()), std::uint64_t(1) << 32, (std::uint64_t(1) << 32) + 78}) {
+        MemoryReader reader(good);
+        reader.reported_size = size;
+        TextReader t(reader);
+        EXPECT_EQ(t.open(), size == good.size() ? BOOK_OK : BOOK_NOT_MOBI) << size;
+        EXPECT_EQ(reader.reads.empty(), size != good.size()) << size;
+    }
 }
 
 // Entries that expand to nothing, each 64 of the one below, nested to the
