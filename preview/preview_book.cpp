@@ -10,6 +10,7 @@
 #include "book/markup.h"
 #include "book/metadata.h"
 #include "book/mobi_book.h"
+#include "book/reading_start.h"
 #include "book/stream_reader.h"
 #include "book/text_reader.h"
 #include "handler/thumbnail_fit.h"
@@ -46,13 +47,16 @@ std::wstring as_paragraphs(const std::wstring& text)
 
 // The description (EXTH 103) as plain text: its markup through the text
 // reader's, in the book's code page where that reader decodes it, else
-// converted as the other fields are.
-std::wstring description_of(IStream* stream)
+// converted as the other fields are; and record 0.
+std::wstring description_of(IStream* stream, std::vector<std::uint8_t>& record0)
 {
     StreamReader reader(stream);
     QuietObserver observer;
     ContainerInfo info;
-    if (analyze_container(reader, false, observer, info) != BOOK_OK || !info.has_description)
+    if (analyze_container(reader, false, observer, info) != BOOK_OK)
+        return {};
+    record0 = info.record0;
+    if (!info.has_description)
         return {};
     const std::uint8_t* bytes = info.record0.data() + info.description.offset;
     const std::uint32_t count = info.description.size;
@@ -65,14 +69,20 @@ std::wstring description_of(IStream* stream)
     return std::wstring(text.begin(), text.end());
 }
 
-// The first OPENING_TEXT_CHARS characters of the book's text, cut at the
-// last space before the bound; what the reader gave before a fault stands.
-std::wstring opening_text_of(IStream* stream)
+// The first OPENING_TEXT_CHARS characters of the book's text from where a
+// reader starts, cut at the last space before the bound; what the reader
+// gave before a fault stands.
+std::wstring opening_text_of(IStream* stream, const std::vector<std::uint8_t>& record0)
 {
     StreamReader reader(stream);
+    std::uint64_t start = 0;
+    if (find_reading_start(reader, record0, start) < 0)
+        start = 0;
     TextReader text(reader);
     if (text.open() != BOOK_OK)
         return {};
+    if (start != 0)
+        text.start_at(start);
     std::wstring opening;
     std::u16string piece;
     while (opening.size() < OPENING_TEXT_CHARS && text.end() == TextEnd::none &&
@@ -141,10 +151,11 @@ HRESULT read_preview_book(IStream* stream, PreviewBook& book)
     book.created = source->created_date;
     book.language = source->language;
 
-    book.text = as_paragraphs(description_of(stream));
+    std::vector<std::uint8_t> record0;
+    book.text = as_paragraphs(description_of(stream, record0));
     book.description_size = book.text.size();
     const std::wstring opening = as_paragraphs(
-        book.encrypted ? preview_text(IDS_PREVIEW_ENCRYPTED) : opening_text_of(stream));
+        book.encrypted ? preview_text(IDS_PREVIEW_ENCRYPTED) : opening_text_of(stream, record0));
     if (!book.text.empty() && !opening.empty())
         book.text += L"\r\n\r\n";
     book.text += opening;

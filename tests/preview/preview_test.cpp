@@ -92,6 +92,28 @@ Bytes built_book(bool encrypted, std::uint32_t code_page, const Bytes& title,
     return file.bytes;
 }
 
+// A book of markup cut into 4,096-byte records whose reading starts past
+// its front matter (by its guide, or by EXTH 116 when exth_start): its
+// first "@" is where, as filepos digits; "#" where that points.
+Bytes started_book(std::string markup, bool exth_start)
+{
+    const std::size_t at = markup.find('@');
+    if (at != std::string::npos)
+        markup.replace(at, 1, "0123456789");  // the digits' room
+    const std::size_t target = markup.find('#');
+    markup.erase(target, 1);
+    char digits[11];
+    std::snprintf(digits, sizeof digits, "%010zu", target);
+    if (at != std::string::npos)
+        markup.replace(at, 10, digits);
+    mobi_test::MobiBuilder builder;
+    builder.exth(100, std::string("Ann Writer"));
+    if (exth_start)
+        builder.exth_u32(116, std::uint32_t(target));
+    builder.add_book_text(Bytes(markup.begin(), markup.end()));
+    return builder.build().bytes;
+}
+
 Bytes encrypted_book()
 {
     return built_book(true, 65001, utf8(L"Sealed Letters"), utf8(L"<p>Kept under lock.</p>"),
@@ -204,6 +226,14 @@ TEST(PreviewText, MarkupGoneAccentsOfA1252BookAndEveryFixtureHosted)
 {
     ASSERT_TRUE(load_imaging_component());
     const Bytes accents = {'R', 0xE9, 's', 'u', 'm', 0xE9, ' ', 'n', 'a', 0xEF, 'v', 'e'};
+    std::string front = "<p>Copyright 2024. All rights reserved.</p>";
+    for (int i = 0; i < 120; ++i)
+        front += "<p>Front matter, page " + std::to_string(i) + ".</p>";
+    const std::string contents =
+        "<h2>Contents</h2><p><a filepos=0000000010>One</a></p><p>2. <a filepos=0000000020>Two</a></p>";
+    const std::string kf8_contents =
+        "<div><a href=\"kindle:pos:fid:0000:off:0000000000\">One</a></div>"
+        "<div><a href=\"kindle:pos:fid:0001:off:0000000000\">Two</a></div>";
     const struct {
         const char* name;
         Bytes book;
@@ -216,6 +246,22 @@ TEST(PreviewText, MarkupGoneAccentsOfA1252BookAndEveryFixtureHosted)
          L"A bold tale & more\r\n\r\nSecond\u2026"},
         {"1252", built_book(false, 1252, accents, accents, accents),
          L"R\u00e9sum\u00e9 na\u00efve\r\n\r\nR\u00e9sum\u00e9 na\u00efve"},
+        // Where reading starts: the guide's text reference past 4 KiB of
+        // front matter, then past the table of contents standing there;
+        // EXTH 116; a table of contents first without a start.
+        {"guide", started_book("<html><head><guide><reference type=\"text\" title=\"Start\" filepos=@ />"
+                               "</guide></head><body>" + front + "#" + contents +
+                               "<p>Chapter One begins here.</p></body></html>", false),
+         L"Chapter One begins here."},
+        {"exth 116", started_book("<html><body>" + front + "<mbp:pagebreak/>#<h1>Chapter One</h1><p>It "
+                                  "begins.</p></body></html>", true),
+         L"Chapter One\r\n\r\nIt begins."},
+        {"contents first", started_book("<html><head><title>T</title></head><body>#" + contents +
+                                        "<p>It began in the rain.</p></body></html>", false),
+         L"It began in the rain."},
+        {"kf8 contents first", started_book("<html><body>#" + kf8_contents + "<p>Text of its own.</p></body></html>",
+                                            false),
+         L"Text of its own."},
     };
     for (const auto& c : built) {
         SCOPED_TRACE(c.name);
