@@ -88,6 +88,24 @@ HWND make_control(const wchar_t* window_class, DWORD style, HWND parent, int id)
                            nullptr);
 }
 
+// The text area's scroll bar dark on a dark background where the system
+// draws dark ones (the "DarkMode_Explorer" theme; a system without it keeps
+// its own), else the usual. Bound at run time from the theme library the
+// host's common controls loaded; without it the scroll bar stays as it is.
+void theme_scroll_bar(HWND edit, COLORREF background)
+{
+    using SetWindowThemeFn = HRESULT(WINAPI*)(HWND, LPCWSTR, LPCWSTR);
+    const HMODULE theme = GetModuleHandleW(L"uxtheme.dll");
+    const auto set_theme = theme ? reinterpret_cast<SetWindowThemeFn>(reinterpret_cast<void*>(
+                                       GetProcAddress(theme, "SetWindowTheme")))
+                                 : nullptr;
+    if (!set_theme)
+        return;
+    const unsigned luma = (GetRValue(background) * 299u + GetGValue(background) * 587u +
+                           GetBValue(background) * 114u) / 1000u;
+    set_theme(edit, luma < 128 ? L"DarkMode_Explorer" : nullptr, nullptr);
+}
+
 template <class Object>
 void delete_object(Object& object)
 {
@@ -188,6 +206,7 @@ HRESULT PreviewWindow::create(HWND parent, const RECT& rect, PreviewBook book,
     made->dpi_ = window_dpi(window);
     made->make_gdi_objects();
     made->give_body_font();
+    theme_scroll_bar(made->edit_, visuals.background);
     SetWindowTextW(made->edit_, made->book_.text.c_str());
     SetPropW(made->edit_, PREVIEW_DESCRIPTION_PROPERTY,
              reinterpret_cast<HANDLE>(made->book_.description_size));
@@ -240,6 +259,7 @@ void PreviewWindow::set_visuals(const PreviewVisuals& visuals)
     release_gdi_objects();
     make_gdi_objects();
     give_body_font();
+    theme_scroll_bar(edit_, visuals_.background);
     layout();
     InvalidateRect(edit_, nullptr, TRUE);
     for (const auto& row : rows_) {
