@@ -130,6 +130,25 @@ Bytes chinese_book()
                       0x804);
 }
 
+// A book with a cover whose table of contents comes first, then chapters
+// of a few paragraphs.
+Bytes contents_first_book()
+{
+    std::string text = "<html><head><title>Lanterns</title></head><body><h2>Contents</h2>";
+    for (int chapter = 1; chapter <= 3; ++chapter)
+        text += "<p><a filepos=0000000001>Chapter " + std::to_string(chapter) + "</a></p>";
+    for (int chapter = 1; chapter <= 3; ++chapter) {
+        text += "<h1>Chapter " + std::to_string(chapter) + "</h1>";
+        for (int paragraph = 0; paragraph < 3; ++paragraph)
+            text += "<p>The lanterns along the quay were lit one by one as the boats came in, and the "
+                    "harbour master walked the length of the wall counting them, as he had every "
+                    "evening for thirty years.</p>";
+    }
+    text += "</body></html>";
+    return built_book(false, 65001, utf8(L"Lanterns on the Quay"),
+                      utf8(L"<p>A harbour town, one evening.</p>"), Bytes(text.begin(), text.end()));
+}
+
 Bytes file_book(const wchar_t* name)
 {
     return file_bytes(book_path(name));
@@ -184,11 +203,13 @@ TEST(PreviewCaptures, WideAndTallPanesOfEachKindOfBook)
         {L"invalid", file_book(L"palmdoc.pdb"), false, 0, 0, L""},
         {L"chinese", chinese_book(), true, 300, 400,
          L"\u5317\u51a5\u6709\u9c7c\uff0c\u5176\u540d\u4e3a\u9cb2\u3002\r\n\r\n\u5317\u51a5"},
+        {L"contents-first", contents_first_book(), true, 300, 400,
+         L"A harbour town, one evening.\r\n\r\nChapter 1\r\n\r\nThe lanterns"},
     };
     const struct {
         const wchar_t* shape;
         int width, height;
-    } panes[] = {{L"wide", 640, 320}, {L"tall", 320, 560}};
+    } panes[] = {{L"wide", 640, 320}, {L"tall", 320, 560}, {L"widest", 1000, 360}};
     for (const Shown& c : cases) {
         for (const auto& pane : panes) {
             SCOPED_TRACE(std::wstring(c.name) + L" " + pane.shape);
