@@ -68,6 +68,9 @@ struct TextReader::State {
     std::uint64_t text_left = 0;    // bytes of text still to give
     std::uint64_t output_left = 0;  // decompressed bytes still allowed
     std::uint32_t next_record = 1;
+    std::uint32_t record_size = 0;  // a text record's decompressed size as declared
+    std::uint32_t skip = 0;         // bytes of the next record before the start
+    bool find_tag = false;          // and then up to the next '<'
     TextEnd end = TextEnd::unsupported;  // until open() succeeds
 
     std::vector<std::uint8_t> raw;   // the record as stored
@@ -80,6 +83,10 @@ struct TextReader::State {
                             std::vector<std::uint8_t>& bytes, bool& found);
     book_status read_tables(const std::uint8_t* record0, std::uint32_t header_length, std::uint32_t version);
     bool cut_trailing_entries(std::uint32_t& size) const;
+    // The next text record's decompressed bytes, cut to the text length and
+    // the start: text and length, or nothing with end set.
+    // to_tag: after the start, up to the next '<' too.
+    book_status next_record_bytes(bool to_tag, const std::uint8_t*& text, std::size_t& length);
 };
 
 // The start and size of record index, from its entry in the record list and
@@ -271,7 +278,8 @@ book_status TextReader::open()
     // Old writers (format 3 and before) let records run past the size they
     // declare; when the text length says so, such files get twice the
     // room, as other readers give them.
-    s.limit = std::max<std::uint32_t>(get2(record0 + 10), MIN_TEXT_RECORD_SIZE);
+    s.record_size = get2(record0 + 10);
+    s.limit = std::max<std::uint32_t>(s.record_size, MIN_TEXT_RECORD_SIZE);
     if (version <= 3 && s.text_left > std::uint64_t(s.limit) * s.text_records)
         s.limit *= 2;
     // Stored bytes: HUFF/CDIC codes may take up to four bytes per byte
@@ -295,6 +303,59 @@ book_status TextReader::open()
     return BOOK_OK;
 }
 
+book_status TextReader::State::next_record_bytes(bool to_tag, const std::uint8_t*& text,
+                                                 std::size_t& length)
+{
+    text = nullptr;
+    length = 0;
+    bool found = false;
+    const book_status status = read_record(next_record, raw_limit, false, raw, found);
+    if (status < 0 || !found) {
+        end = TextEnd::broken;
+        return status;
+    }
+    std::uint32_t size = std::uint32_t(raw.size());
+    if (!cut_trailing_entries(size)) {
+        end = TextEnd::broken;
+        return BOOK_OK;
+    }
+    const std::uint8_t* bytes = raw.data();
+    std::size_t count = size;
+    bool ok = true;
+    if (compression == PALMDOC) {
+        ok = palmdoc_decompress(raw.data(), size, limit, this->text);
+    } else if (compression == HUFF_CDIC) {
+        ok = huff->decompress(raw.data(), size, limit, STEPS_PER_OUTPUT_BYTE * limit, this->text);
+    } else {
+        ok = size <= limit;
+    }
+    if (!ok) {
+        end = TextEnd::broken;
+        return BOOK_OK;
+    }
+    if (compression != NO_COMPRESSION) {
+        bytes = this->text.data();
+        count = this->text.size();
+    }
+    if (count > output_left) {
+        end = TextEnd::broken;
+        return BOOK_OK;
+    }
+    output_left -= count;
+    count = std::size_t(std::min<std::uint64_t>(count, text_left));
+    text_left -= count;
+    std::size_t cut = std::min<std::size_t>(skip, count);
+    if (find_tag && to_tag)
+        while (cut < count && bytes[cut] != '<')
+            ++cut;
+    skip = 0;
+    find_tag = false;
+    text = bytes + cut;
+    length = count - cut;
+    ++next_record;
+    return BOOK_OK;
+}
+
 book_status TextReader::next(std::u16string& piece)
 {
     piece.clear();
@@ -306,50 +367,54 @@ book_status TextReader::next(std::u16string& piece)
         s.end = TextEnd::complete;
         return BOOK_OK;
     }
-
-    bool found = false;
-    const book_status status = s.read_record(s.next_record, s.raw_limit, false, s.raw, found);
-    if (status < 0 || !found) {
-        s.end = TextEnd::broken;
+    const std::uint8_t* text = nullptr;
+    std::size_t length = 0;
+    const book_status status = s.next_record_bytes(true, text, length);
+    if (status < 0 || s.end != TextEnd::none)
         return status;
-    }
-    std::uint32_t size = std::uint32_t(s.raw.size());
-    if (!s.cut_trailing_entries(size)) {
-        s.end = TextEnd::broken;
-        return BOOK_OK;
-    }
-    const std::uint8_t* text = s.raw.data();
-    std::size_t length = size;
-    bool ok = true;
-    if (s.compression == PALMDOC) {
-        ok = palmdoc_decompress(s.raw.data(), size, s.limit, s.text);
-    } else if (s.compression == HUFF_CDIC) {
-        ok = s.huff->decompress(s.raw.data(), size, s.limit, STEPS_PER_OUTPUT_BYTE * s.limit, s.text);
-    } else {
-        ok = size <= s.limit;
-    }
-    if (!ok) {
-        s.end = TextEnd::broken;
-        return BOOK_OK;
-    }
-    if (s.compression != NO_COMPRESSION) {
-        text = s.text.data();
-        length = s.text.size();
-    }
-    if (length > s.output_left) {
-        s.end = TextEnd::broken;
-        return BOOK_OK;
-    }
-    s.output_left -= length;
-    length = std::size_t(std::min<std::uint64_t>(length, s.text_left));
-    s.text_left -= length;
     s.markup->feed(text, length, piece);
-    ++s.next_record;
     if (s.next_record > s.text_records || s.text_left == 0) {
         s.markup->finish(piece);
         s.end = TextEnd::complete;
     }
     return BOOK_OK;
+}
+
+book_status TextReader::next_markup(std::string& piece)
+{
+    piece.clear();
+    State& s = *state_;
+    if (s.end != TextEnd::none)
+        return BOOK_OK;
+    if (s.next_record > s.text_records || s.text_left == 0) {
+        s.end = TextEnd::complete;
+        return BOOK_OK;
+    }
+    const std::uint8_t* text = nullptr;
+    std::size_t length = 0;
+    const book_status status = s.next_record_bytes(false, text, length);
+    if (status < 0 || s.end != TextEnd::none)
+        return status;
+    piece.assign(reinterpret_cast<const char*>(text), length);
+    if (s.next_record > s.text_records || s.text_left == 0)
+        s.end = TextEnd::complete;
+    return BOOK_OK;
+}
+
+bool TextReader::start_at(std::uint64_t offset)
+{
+    State& s = *state_;
+    if (s.end != TextEnd::none || s.next_record != 1 || s.record_size == 0 || offset >= s.text_left)
+        return false;
+    const std::uint64_t records = offset / s.record_size;
+    if (records >= s.text_records)
+        return false;
+    // records * record_size <= offset < text_left: no wrap.
+    s.next_record = std::uint32_t(1 + records);
+    s.text_left -= records * s.record_size;
+    s.skip = std::uint32_t(offset % s.record_size);
+    s.find_tag = true;
+    return true;
 }
 
 TextEnd TextReader::end() const { return state_->end; }

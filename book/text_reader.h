@@ -56,6 +56,21 @@ public:
     // Allocation failures propagate as std::bad_alloc.
     book_status next(std::u16string& piece);
 
+    // Where a book says reading starts: makes the text start at byte offset
+    // of the book's decompressed text (its markup). The records before the
+    // one that holds offset are never read; that record's bytes before it
+    // are skipped, and next() skips up to the next tag when offset is not
+    // at one (next_markup() gives the bytes from offset). Call
+    // after open() gave BOOK_OK and before next(); false, and nothing
+    // changed, for an offset past the text, a book without a text record
+    // size, or a reader that has given text already.
+    bool start_at(std::uint64_t offset);
+
+    // As next(), but piece is the next text record's decompressed markup as
+    // it stands (from the start offset), bytes in the book's code page. Use
+    // a reader for one of next() and next_markup() only.
+    book_status next_markup(std::string& piece);
+
     // unsupported before open() and after BOOK_NOT_MOBI; broken after a
     // read failure in open().
     TextEnd end() const;

@@ -62,13 +62,19 @@ const Command COMMANDS[] = {
      L"from MODULE, and reads the book through a read-only stream.\n"
      L"  --json        every chunk instead: id, kind (value or text), break before\n"
      L"                it, locale, property, and its value or text\n"},
-    {L"preview", run_preview, {L"--size", L"-o", L"--dll"}, {},
-     L"quirebinder preview BOOK [--size WxH] [-o OUT.png] [--dll MODULE]",
+    {L"preview", run_preview, {L"--size", L"-o", L"--dll"}, {L"--json"},
+     L"quirebinder preview BOOK [--size WxH] [-o OUT.png] [--json] [--dll MODULE]",
      L"Shows BOOK through the preview handler in a window, as Explorer's preview\n"
      L"pane does, and waits until the window is closed.\n"
      L"  --size WxH    the pane's size in pixels (each side 1 to 4096, default\n"
      L"                720x480)\n"
-     L"  -o OUT.png    write a capture of the pane as PNG and close at once\n"},
+     L"  -o OUT.png    write a capture of the pane as PNG and close at once\n"
+     L"  --json        print what the pane shows and close at once: the title,\n"
+     L"                each detail row (label, value), the description, the\n"
+     L"                opening text (paragraphs apart by a blank line), the\n"
+     L"                cover's drawn size inside its frame (null without one),\n"
+     L"                and the text area: its size, how many average characters\n"
+     L"                of its font a line holds, whether it shows a scroll bar\n"},
     {L"register", run_register, {L"--dll"}, {L"--user"},
      L"quirebinder register [--user] [--dll MODULE]",
      L"Registers the modules beside quirebinder.exe (quirebinder64.dll in the\n"

@@ -10,6 +10,8 @@
 #include "book/markup.h"
 #include "book/metadata.h"
 #include "book/mobi_book.h"
+#include "book/reading_start.h"
+#include "preview/source_transform.h"
 #include "book/stream_reader.h"
 #include "book/text_reader.h"
 #include "handler/thumbnail_fit.h"
@@ -29,28 +31,33 @@ public:
     void step_failed(const char*, int, book_status) override {}
 };
 
-// '\n' as the edit control's CR LF.
-std::wstring with_crlf(const std::wstring& text)
+// The markup's paragraph breaks ('\n') as a blank line of the edit
+// control, CR LF CR LF.
+std::wstring as_paragraphs(const std::wstring& text)
 {
     std::wstring out;
-    out.reserve(text.size() + text.size() / 16);
+    out.reserve(text.size() + text.size() / 8);
     for (const wchar_t c : text) {
         if (c == L'\n')
-            out += L'\r';
-        out += c;
+            out += L"\r\n\r\n";
+        else
+            out += c;
     }
     return out;
 }
 
 // The description (EXTH 103) as plain text: its markup through the text
 // reader's, in the book's code page where that reader decodes it, else
-// converted as the other fields are.
-std::wstring description_of(IStream* stream)
+// converted as the other fields are; and record 0.
+std::wstring description_of(IStream* stream, std::vector<std::uint8_t>& record0)
 {
     StreamReader reader(stream);
     QuietObserver observer;
     ContainerInfo info;
-    if (analyze_container(reader, false, observer, info) != BOOK_OK || !info.has_description)
+    if (analyze_container(reader, false, observer, info) != BOOK_OK)
+        return {};
+    record0 = info.record0;
+    if (!info.has_description)
         return {};
     const std::uint8_t* bytes = info.record0.data() + info.description.offset;
     const std::uint32_t count = info.description.size;
@@ -63,14 +70,20 @@ std::wstring description_of(IStream* stream)
     return std::wstring(text.begin(), text.end());
 }
 
-// The first OPENING_TEXT_CHARS characters of the book's text, cut at the
-// last space before the bound; what the reader gave before a fault stands.
-std::wstring opening_text_of(IStream* stream)
+// The first OPENING_TEXT_CHARS characters of the book's text from where a
+// reader starts, cut at the last space before the bound; what the reader
+// gave before a fault stands.
+std::wstring opening_text_of(IStream* stream, const std::vector<std::uint8_t>& record0)
 {
     StreamReader reader(stream);
+    std::uint64_t start = 0;
+    if (find_reading_start(reader, record0, start) < 0)
+        start = 0;
     TextReader text(reader);
     if (text.open() != BOOK_OK)
         return {};
+    if (start != 0)
+        text.start_at(start);
     std::wstring opening;
     std::u16string piece;
     while (opening.size() < OPENING_TEXT_CHARS && text.end() == TextEnd::none &&
@@ -89,18 +102,56 @@ std::wstring opening_text_of(IStream* stream)
     return opening;
 }
 
+// The decoder's own scaled decoding (IWICBitmapSourceTransform), where it
+// offers it, at its closest size to fitted: the picture never exists at its
+// full size. image becomes that smaller bitmap; left as it is otherwise.
+void decode_scaled(IWICImagingFactory* factory, const ThumbnailSize& fitted,
+                   ComPtr<IWICBitmapSource>& image)
+{
+    ComPtr<IWICBitmapSourceTransform> transform;
+    if (FAILED(image.As(&transform)))
+        return;
+    UINT width = fitted.width, height = fitted.height;
+    WICPixelFormatGUID format = GUID_WICPixelFormat32bppBGR;
+    BOOL supported = FALSE;
+    if (FAILED(transform->GetClosestSize(&width, &height)) || width == 0 || height == 0 ||
+        width > COVER_LIMIT * 2 || height > COVER_LIMIT * 2 ||
+        FAILED(transform->GetClosestPixelFormat(&format)) ||
+        FAILED(transform->DoesSupportTransform(WICBitmapTransformRotate0, &supported)) || !supported)
+        return;
+    ComPtr<IWICBitmap> bitmap;
+    if (FAILED(factory->CreateBitmap(width, height, format, WICBitmapCacheOnLoad, &bitmap)))
+        return;
+    const WICRect all = {0, 0, INT(width), INT(height)};
+    ComPtr<IWICBitmapLock> lock;
+    UINT stride = 0, size = 0;
+    BYTE* pixels = nullptr;
+    if (FAILED(bitmap->Lock(&all, WICBitmapLockWrite, &lock)) || FAILED(lock->GetStride(&stride)) ||
+        FAILED(lock->GetDataPointer(&size, &pixels)) ||
+        FAILED(transform->CopyPixels(nullptr, width, height, &format, WICBitmapTransformRotate0,
+                                     stride, size, pixels)))
+        return;
+    lock.Reset();
+    image = bitmap;
+}
+
 HRESULT read_cover(MobiBook& source, PreviewBook& book)
 {
     ENSURE(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
                             IID_PPV_ARGS(&book.factory)));
     ComPtr<IWICBitmapSource> image;
     RETURN_IF_FAILED(source.get_cover_image(&image, book.factory.Get()));
-    RETURN_IF_FAILED(convert_to_bgr32(book.factory.Get(), image));
     UINT width = 0, height = 0;
     ENSURE(image->GetSize(&width, &height));
     ENSURE_THAT(width != 0 && height != 0, E_FAIL);
-    const ThumbnailSize fitted =
-        fit_thumbnail(width, height, COVER_LIMIT, COVER_LIMIT, IEIFLAG_ORIGSIZE);
+    ThumbnailSize fitted = fit_thumbnail(width, height, COVER_LIMIT, COVER_LIMIT, IEIFLAG_ORIGSIZE);
+    if (fitted.width != width || fitted.height != height) {
+        decode_scaled(book.factory.Get(), fitted, image);
+        ENSURE(image->GetSize(&width, &height));
+        fitted = fit_thumbnail(width, height, COVER_LIMIT, COVER_LIMIT, IEIFLAG_ORIGSIZE);
+    }
+    // Else (or once more, from the decoder's size) one decode, one scaling.
+    RETURN_IF_FAILED(convert_to_bgr32(book.factory.Get(), image));
     if (fitted.width != width || fitted.height != height) {
         ComPtr<IWICBitmapScaler> scaler;
         ENSURE(book.factory->CreateBitmapScaler(&scaler));
@@ -136,15 +187,17 @@ HRESULT read_preview_book(IStream* stream, PreviewBook& book)
     book.creator = source->creator;
     book.publisher = source->publisher;
     book.published = source->published_date;
+    book.created = source->created_date;
     book.language = source->language;
 
-    std::wstring text = description_of(stream);
-    const std::wstring opening =
-        book.encrypted ? preview_text(IDS_PREVIEW_ENCRYPTED) : opening_text_of(stream);
-    if (!text.empty() && !opening.empty())
-        text += L"\n\n";
-    text += opening;
-    book.text = with_crlf(text);
+    std::vector<std::uint8_t> record0;
+    book.text = as_paragraphs(description_of(stream, record0));
+    book.description_size = book.text.size();
+    const std::wstring opening = as_paragraphs(
+        book.encrypted ? preview_text(IDS_PREVIEW_ENCRYPTED) : opening_text_of(stream, record0));
+    if (!book.text.empty() && !opening.empty())
+        book.text += L"\r\n\r\n";
+    book.text += opening;
 
     if (source->cover_size != 0 && FAILED(read_cover(*source.Get(), book)))
         book.cover.Reset();

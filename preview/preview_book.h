@@ -15,10 +15,13 @@ constexpr std::size_t OPENING_TEXT_CHARS = 4000;
 struct PreviewBook {
     bool valid = false;
     bool encrypted = false;
-    std::wstring title, creator, publisher, published, language;
+    std::wstring title, creator, publisher, published, created, language;
     // The text area's contents: description, then the opening text (or the
-    // line that says the text is encrypted), with CR LF line breaks.
+    // line that says the text is encrypted), one paragraph each, a blank
+    // line between paragraphs, with CR LF line breaks. The description is
+    // its first description_size characters.
     std::wstring text;
+    std::size_t description_size = 0;
     // The cover in 32-bit BGR, no side above COVER_LIMIT; null without one
     // or when it does not decode. The factory made it and scales it.
     Microsoft::WRL::ComPtr<IWICImagingFactory> factory;

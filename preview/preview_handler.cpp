@@ -78,7 +78,9 @@ HRESULT PreviewHandler::apply_visuals()
 
 STDMETHODIMP PreviewHandler::SetWindow(HWND parent, const RECT* rect)
 {
-    if (!rect)
+    // Without a parent the pane would become a top-level window on the
+    // desktop; the window stays where it is.
+    if (!rect || !parent)
         return E_INVALIDARG;
     parent_ = parent;
     rect_ = *rect;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "handler/thumbnail_fit.h"
+#include "preview/preview_shown.h"
 #include "resources/resource.h"
 #include "server/log.h"
 #include "server/module.h"
@@ -16,7 +17,7 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-const wchar_t WINDOW_CLASS[] = L"QuirebinderPreview";
+const wchar_t* const WINDOW_CLASS = PREVIEW_WINDOW_CLASS;
 
 // The preview windows alive or being made, over every thread of the process,
 // and the lock over that count and the class's registration. The class stays
@@ -58,15 +59,51 @@ UINT window_dpi(HWND window)
     return dpi == 0 ? 96 : dpi;
 }
 
-// The lines under the title: the details the book has.
-std::vector<const std::wstring*> details_of(const PreviewBook& book)
+// The rows under the title: the details the book has, each with its label;
+// the date created stands in for a missing date published.
+struct DetailRow {
+    UINT label;
+    const std::wstring* value;
+};
+std::vector<DetailRow> details_of(const PreviewBook& book)
 {
-    std::vector<const std::wstring*> lines;
-    for (const std::wstring* text : {&book.creator, &book.publisher, &book.published,
-                                     &book.language})
-        if (!text->empty())
-            lines.push_back(text);
-    return lines;
+    const DetailRow all[] = {
+        {IDS_PREVIEW_AUTHOR, &book.creator},
+        {IDS_PREVIEW_PUBLISHER, &book.publisher},
+        book.published.empty() ? DetailRow{IDS_PREVIEW_CREATED, &book.created}
+                               : DetailRow{IDS_PREVIEW_PUBLISHED, &book.published},
+        {IDS_PREVIEW_LANGUAGE, &book.language},
+    };
+    std::vector<DetailRow> rows;
+    for (const DetailRow& row : all)
+        if (!row.value->empty())
+            rows.push_back(row);
+    return rows;
+}
+
+HWND make_control(const wchar_t* window_class, DWORD style, HWND parent, int id)
+{
+    return CreateWindowExW(0, window_class, L"", WS_CHILD | style, 0, 0, 0, 0, parent,
+                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), g_module.instance,
+                           nullptr);
+}
+
+// The text area's scroll bar dark on a dark background where the system
+// draws dark ones (the "DarkMode_Explorer" theme; a system without it keeps
+// its own), else the usual. Bound at run time from the theme library the
+// host's common controls loaded; without it the scroll bar stays as it is.
+void theme_scroll_bar(HWND edit, COLORREF background)
+{
+    using SetWindowThemeFn = HRESULT(WINAPI*)(HWND, LPCWSTR, LPCWSTR);
+    const HMODULE theme = GetModuleHandleW(L"uxtheme.dll");
+    const auto set_theme = theme ? reinterpret_cast<SetWindowThemeFn>(reinterpret_cast<void*>(
+                                       GetProcAddress(theme, "SetWindowTheme")))
+                                 : nullptr;
+    if (!set_theme)
+        return;
+    const unsigned luma = (GetRValue(background) * 299u + GetGValue(background) * 587u +
+                           GetBValue(background) * 114u) / 1000u;
+    set_theme(edit, luma < 128 ? L"DarkMode_Explorer" : nullptr, nullptr);
 }
 
 template <class Object>
@@ -92,6 +129,26 @@ public:
 private:
     HDC dc_;
     HGDIOBJ old_;
+};
+
+// A window's DC until the end of the scope. Objects selected into it are
+// held by SelectedObject holders declared after it, so they are put back
+// before the DC is released.
+class WindowDC {
+public:
+    explicit WindowDC(HWND window) : window_(window), dc_(GetDC(window)) {}
+    ~WindowDC()
+    {
+        if (dc_)
+            ReleaseDC(window_, dc_);
+    }
+    WindowDC(const WindowDC&) = delete;
+    WindowDC& operator=(const WindowDC&) = delete;
+    HDC get() const { return dc_; }
+
+private:
+    HWND window_;
+    HDC dc_;
 };
 
 }  // namespace
@@ -126,16 +183,33 @@ HRESULT PreviewWindow::create(HWND parent, const RECT& rect, PreviewBook book,
         rect.right - rect.left, rect.bottom - rect.top, parent, nullptr, g_module.instance,
         made.get());
     ENSURE_THAT(window != nullptr, E_FAIL);
-    made->edit_ = CreateWindowExW(
-        0, L"EDIT", L"",
-        WS_CHILD | WS_VSCROLL | WS_TABSTOP | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, 0, 0, 0,
-        0, window, nullptr, g_module.instance, nullptr);
+    // The window's name is the title, for screen readers and other tools.
+    SetWindowTextW(window, made->book_.title.c_str());
+    made->edit_ = make_control(
+        L"EDIT", WS_VSCROLL | WS_TABSTOP | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, window,
+        PREVIEW_TEXT_ID);
     ENSURE_THAT(made->edit_ != nullptr, E_FAIL);
+    if (made->book_.valid) {
+        int id = 0;
+        for (const DetailRow& row : details_of(made->book_)) {
+            const HWND label = make_control(L"STATIC", WS_VISIBLE | SS_NOPREFIX, window,
+                                            PREVIEW_LABEL_ID + id);
+            const HWND value = make_control(L"STATIC", WS_VISIBLE | SS_NOPREFIX | SS_ENDELLIPSIS,
+                                            window, PREVIEW_VALUE_ID + id);
+            ENSURE_THAT(label && value, E_FAIL);
+            SetWindowTextW(label, preview_text(row.label).c_str());
+            SetWindowTextW(value, row.value->c_str());
+            made->rows_.emplace_back(label, value);
+            ++id;
+        }
+    }
     made->dpi_ = window_dpi(window);
     made->make_gdi_objects();
-    SendMessageW(made->edit_, WM_SETFONT, WPARAM(made->body_font_), FALSE);
-    SendMessageW(made->edit_, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, 0);
+    made->give_body_font();
+    theme_scroll_bar(made->edit_, visuals.background);
     SetWindowTextW(made->edit_, made->book_.text.c_str());
+    SetPropW(made->edit_, PREVIEW_DESCRIPTION_PROPERTY,
+             reinterpret_cast<HANDLE>(made->book_.description_size));
     made->layout();
     if (made->book_.valid)
         ShowWindow(made->edit_, SW_SHOWNA);
@@ -184,9 +258,39 @@ void PreviewWindow::set_visuals(const PreviewVisuals& visuals)
     visuals_ = visuals;
     release_gdi_objects();
     make_gdi_objects();
-    SendMessageW(edit_, WM_SETFONT, WPARAM(body_font_), FALSE);
+    give_body_font();
+    theme_scroll_bar(edit_, visuals_.background);
     layout();
     InvalidateRect(edit_, nullptr, TRUE);
+    for (const auto& row : rows_) {
+        InvalidateRect(row.first, nullptr, TRUE);
+        InvalidateRect(row.second, nullptr, TRUE);
+    }
+}
+
+void PreviewWindow::give_body_font()
+{
+    SendMessageW(edit_, WM_SETFONT, WPARAM(body_font_), FALSE);
+    SendMessageW(edit_, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN,
+                 MAKELPARAM(0, scaled(12)));
+    for (const auto& row : rows_) {
+        SendMessageW(row.first, WM_SETFONT, WPARAM(body_font_), FALSE);
+        SendMessageW(row.second, WM_SETFONT, WPARAM(body_font_), FALSE);
+    }
+}
+
+void PreviewWindow::fit_scroll_bar()
+{
+    // Without the bar first: the lines wrap at the wider width, and a text
+    // that fits then needs none.
+    ShowScrollBar(edit_, SB_VERT, FALSE);
+    RECT area = {};
+    SendMessageW(edit_, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&area));
+    const LRESULT lines = SendMessageW(edit_, EM_GETLINECOUNT, 0, 0);
+    if (text_line_height_ > 0 && lines > (area.bottom - area.top) / text_line_height_)
+        ShowScrollBar(edit_, SB_VERT, TRUE);
+    else
+        SendMessageW(edit_, EM_LINESCROLL, 0, -lines);
 }
 
 void PreviewWindow::make_gdi_objects()
@@ -219,6 +323,8 @@ void PreviewWindow::release_gdi_objects()
     delete_object(background_);
     delete_object(cover_);
     cover_size_ = {};
+    if (window_)
+        RemovePropW(window_, PREVIEW_COVER_PROPERTY);
 }
 
 // Fits the cover into the box with the thumbnail's rule, less the frame,
@@ -228,6 +334,7 @@ void PreviewWindow::make_cover(int box_width, int box_height)
     if (!book_.cover || box_width <= 2 || box_height <= 2) {
         delete_object(cover_);
         cover_size_ = {};
+        RemovePropW(window_, PREVIEW_COVER_PROPERTY);
         return;
     }
     UINT width = 0, height = 0;
@@ -240,6 +347,7 @@ void PreviewWindow::make_cover(int box_width, int box_height)
         return;
     delete_object(cover_);
     cover_size_ = {};
+    RemovePropW(window_, PREVIEW_COVER_PROPERTY);
 
     ComPtr<IWICBitmapSource> source = book_.cover;
     if (fitted.width != width || fitted.height != height) {
@@ -281,6 +389,8 @@ void PreviewWindow::make_cover(int box_width, int box_height)
     }
     cover_ = bitmap;
     cover_size_ = {framed_width, framed_height};
+    SetPropW(window_, PREVIEW_COVER_PROPERTY,
+             reinterpret_cast<HANDLE>(static_cast<INT_PTR>(MAKELONG(fitted.width, fitted.height))));
 }
 
 void PreviewWindow::layout()
@@ -290,7 +400,7 @@ void PreviewWindow::layout()
         dpi_ = dpi;
         release_gdi_objects();
         make_gdi_objects();
-        SendMessageW(edit_, WM_SETFONT, WPARAM(body_font_), FALSE);
+        give_body_font();
     }
     RECT client = {};
     GetClientRect(window_, &client);
@@ -312,34 +422,57 @@ void PreviewWindow::layout()
         }
     }
 
-    // The title wraps to at most three lines; one line per detail.
-    const HDC dc = GetDC(window_);
-    if (dc) {
-        TEXTMETRICW metrics = {};
-        {
-            SelectedObject font(dc, body_font_);
-            GetTextMetricsW(dc, &metrics);
+    // The column is at most TEXT_COLUMN_CHARS average characters of the
+    // body font wide, and the text area's right margin (a scroll bar takes
+    // its width from the text); the
+    // title wraps to at most three lines; one line per detail row, the
+    // values aligned after the longest label.
+    int label_width = 0;
+    {
+        const WindowDC window_dc(window_);
+        if (const HDC dc = window_dc.get()) {
+            TEXTMETRICW metrics = {};
+            {
+                SelectedObject font(dc, body_font_);
+                GetTextMetricsW(dc, &metrics);
+                for (const auto& row : rows_) {
+                    wchar_t label[64] = {};
+                    const int length = GetWindowTextW(row.first, label, 64);
+                    SIZE extent = {};
+                    if (GetTextExtentPoint32W(dc, label, length, &extent) && extent.cx > label_width)
+                        label_width = extent.cx;
+                }
+            }
+            line_height_ = int(metrics.tmHeight + metrics.tmExternalLeading);
+            text_line_height_ = int(metrics.tmHeight);
+            const int widest = TEXT_COLUMN_CHARS * int(metrics.tmAveCharWidth) + scaled(12);
+            if (column.right - column.left > widest)
+                column.right = column.left + widest;
+            SelectedObject font(dc, title_font_);
+            TEXTMETRICW title_metrics = {};
+            GetTextMetricsW(dc, &title_metrics);
+            title_rect_ = {column.left, column.top, column.right, column.top};
+            DrawTextW(dc, book_.title.c_str(), int(book_.title.size()), &title_rect_,
+                      DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX | DT_EDITCONTROL);
+            title_rect_.right = column.right;
+            const LONG most = column.top + 3 * title_metrics.tmHeight;
+            if (title_rect_.bottom > most)
+                title_rect_.bottom = most;
         }
-        line_height_ = int(metrics.tmHeight + metrics.tmExternalLeading);
-        SelectedObject font(dc, title_font_);
-        TEXTMETRICW title_metrics = {};
-        GetTextMetricsW(dc, &title_metrics);
-        title_rect_ = {column.left, column.top, column.right, column.top};
-        DrawTextW(dc, book_.title.c_str(), int(book_.title.size()), &title_rect_,
-                  DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX | DT_EDITCONTROL);
-        title_rect_.right = column.right;
-        const LONG most = column.top + 3 * title_metrics.tmHeight;
-        if (title_rect_.bottom > most)
-            title_rect_.bottom = most;
-        ReleaseDC(window_, dc);
     }
-    const int lines = int(details_of(book_).size());
-    details_rect_ = {column.left, title_rect_.bottom + scaled(4), column.right,
-                     title_rect_.bottom + scaled(4) + lines * line_height_};
-    const int top = details_rect_.bottom + gap;
+    int row_top = title_rect_.bottom + scaled(4);
+    const int value_left = column.left + label_width + scaled(8);
+    for (const auto& row : rows_) {
+        MoveWindow(row.first, column.left, row_top, label_width, line_height_, TRUE);
+        MoveWindow(row.second, value_left, row_top,
+                   column.right > value_left ? column.right - value_left : 0, line_height_, TRUE);
+        row_top += line_height_;
+    }
+    const int top = row_top + gap;
     const int bottom = column.bottom > top ? column.bottom : top;
     MoveWindow(edit_, column.left, top, column.right > column.left ? column.right - column.left : 0,
                bottom - top, TRUE);
+    fit_scroll_bar();
     InvalidateRect(window_, nullptr, FALSE);
 }
 
@@ -392,14 +525,6 @@ void PreviewWindow::paint(HDC target)
                 DrawTextW(dc, book_.title.c_str(), int(book_.title.size()), &box,
                           DT_WORDBREAK | DT_NOPREFIX | DT_EDITCONTROL | DT_END_ELLIPSIS);
             }
-            SelectedObject font(dc, body_font_);
-            RECT line = {details_rect_.left, details_rect_.top, details_rect_.right,
-                         details_rect_.top + line_height_};
-            for (const std::wstring* text : details_of(book_)) {
-                DrawTextW(dc, text->c_str(), int(text->size()), &line,
-                          DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
-                OffsetRect(&line, 0, line_height_);
-            }
         }
         BitBlt(target, 0, 0, client.right, client.bottom, dc, 0, 0, SRCCOPY);
     }
@@ -443,6 +568,12 @@ LRESULT PreviewWindow::handle(UINT message, WPARAM wparam, LPARAM lparam)
         if (edit_)
             layout();
         return 0;
+    case WM_DESTROY:
+        // Before the children go: the properties this window set.
+        RemovePropW(window_, PREVIEW_COVER_PROPERTY);
+        if (edit_)
+            RemovePropW(edit_, PREVIEW_DESCRIPTION_PROPERTY);
+        return DefWindowProcW(window_, message, wparam, lparam);
     case WM_ERASEBKGND:
         return 1;  // WM_PAINT covers every pixel
     case WM_PAINT: {

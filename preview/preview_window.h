@@ -1,17 +1,21 @@
 // The preview's window, a child of the host's: the cover beside the text in
-// a wide pane and above it in a tall one, the title and the details painted,
-// the description and opening text in a read-only edit control; or the
-// message for a file that is not a book.
+// a wide pane and above it in a tall one, the title painted, the details as
+// rows of a label and a value, the description and opening text in a
+// read-only edit control, in a column of at most TEXT_COLUMN_CHARS average
+// characters; or the message for a file that is not a book.
 #pragma once
 
 #include <windows.h>
 
 #include <memory>
+#include <vector>
 
 #include "preview/preview_book.h"
 #include "server/module_context.h"
 
 // The host's colours and font (IPreviewHandlerVisuals).
+constexpr int TEXT_COLUMN_CHARS = 80;
+
 struct PreviewVisuals {
     COLORREF background = GetSysColor(COLOR_WINDOW);
     COLORREF text = GetSysColor(COLOR_WINDOWTEXT);
@@ -47,6 +51,11 @@ private:
     static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
     LRESULT handle(UINT message, WPARAM wparam, LPARAM lparam);
     int scaled(int pixels) const { return MulDiv(pixels, int(dpi_), 96); }
+    // The body font to the text area and the detail rows, and the text
+    // area's margins (which a new font resets).
+    void give_body_font();
+    // The text area's scroll bar only while its text is longer than it.
+    void fit_scroll_bar();
     void make_gdi_objects();
     void release_gdi_objects();
     void make_cover(int box_width, int box_height);
@@ -69,6 +78,8 @@ private:
     SIZE cover_size_ = {};
     POINT cover_at_ = {};
     RECT title_rect_ = {};
-    RECT details_rect_ = {};  // one line per detail
+    // Each detail row's label and value controls.
+    std::vector<std::pair<HWND, HWND>> rows_;
     int line_height_ = 0;
+    int text_line_height_ = 0;  // of the text area's lines
 };

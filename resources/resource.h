@@ -37,6 +37,12 @@
 // Texts of the preview.
 #define IDS_PREVIEW_NOT_MOBI 200
 #define IDS_PREVIEW_ENCRYPTED 201
+// The labels of the preview's details.
+#define IDS_PREVIEW_AUTHOR 202
+#define IDS_PREVIEW_PUBLISHER 203
+#define IDS_PREVIEW_PUBLISHED 204
+#define IDS_PREVIEW_CREATED 205
+#define IDS_PREVIEW_LANGUAGE 206
 
 #define QB_VERSION_TEXT "1.1.1271"
 #define QB_VERSION_BINARY 1, 1, 1271, 0

@@ -8,6 +8,9 @@
 #      HUFF/CDIC book of CDIC records of entry offsets alone (goal 32 MiB);
 #   2. thumbnail: GetThumbnail(256) through the module against the same
 #      imaging work with no handler (under Wine, one process);
+#   2b. preview: DoPreview to drawn and the peak private bytes on a built
+#      book with a 6000 x 9000 JPEG cover (above a small book's), beside
+#      the thumbnail of the same cover at 256 (under Wine, one process);
 #   3. folder: `quirebinder properties --json --recursive` over a built
 #      library of books (under Wine);
 #   4. concurrency soak: eight apartments sending requests while a ninth
@@ -58,7 +61,7 @@ cmake -S tests/bench/native -B build/bench-native -G Ninja -DCMAKE_CXX_COMPILER=
 cmake --build build/bench-native
 cmake --preset x64 >/dev/null
 cmake --build --preset x64 --target quirebinder qb_propsys_all qb_host_wine qb_thumbnail_bench qb_soak qb_mutate \
-    qb_bare_edit qb_concurrency
+    qb_bare_edit qb_concurrency qb_preview_bench
 
 echo "== machine"
 echo "$(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(awk '/MemTotal/ {printf "%.0f GiB", $2 / 1048576}' /proc/meminfo), $(/usr/lib/wine/wine64 --version 2>/dev/null || echo wine)"
@@ -85,6 +88,11 @@ build/x64/wine-run.sh cmd /c exit 0 >/dev/null 2>&1 </dev/null || true
 
 echo "== thumbnail against the imaging floor (Wine)"
 step build/x64/wine-run.sh build/x64/bin/qb_thumbnail_bench.exe
+
+echo "== preview of a book with a 6000 x 9000 cover (Wine)"
+step build/x64/wine-run.sh build/x64/bin/qb_preview_bench.exe make build/bench/huge-cover.mobi
+step build/x64/wine-run.sh build/x64/bin/qb_preview_bench.exe build/bench/huge-cover.mobi \
+    tests/data/books/cafe-noir.mobi
 
 echo "== folder listing (Wine)"
 step python3 tools/folder_bench.py --runner build/x64/wine-run.sh --host build/x64/host-wine/quirebinder.exe \
@@ -115,6 +123,8 @@ for key in metadata_speedup_vs_libmobi metadata_bytes_read_percent \
            text_speedup_vs_libmobi_palmdoc text_speedup_vs_libmobi_huffcdic text_peak_heap_ratio \
            text_crafted_huffcdic_peak_heap_mib \
            thumbnail_cost_vs_floor \
+           preview_huge_cover_ms preview_huge_cover_peak_mb thumbnail_huge_cover_ms \
+           thumbnail_huge_cover_peak_mb preview_time_vs_thumbnail \
            folder_books_per_second folder_bytes_read_percent \
            concurrency_threads concurrency_requests concurrency_failures concurrency_torn_log_lines \
            concurrency_torn_log_lines_bare concurrency_reinitialisations \

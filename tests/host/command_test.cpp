@@ -163,6 +163,67 @@ TEST(HostCommand, PreviewWritesACaptureOfThePane)
     EXPECT_EQ((std::pair<std::uint32_t, std::uint32_t>(400, 300)), png_size(read_file(png)));
 }
 
+// The number after "key": in a JSON text; -1 without one.
+long json_number(const std::string& json, const std::string& key)
+{
+    const std::size_t at = json.find("\"" + key + "\": ");
+    return at == std::string::npos ? -1 : std::atol(json.c_str() + at + key.size() + 4);
+}
+
+// What the pane shows, read from its controls by --json: the rows, the
+// paragraphs, the cover's drawn size, and a column of at most 80 average
+// characters with a scroll bar only for a text longer than the area.
+TEST(HostCommand, PreviewJsonSaysWhatThePaneShows)
+{
+    const std::wstring folder = scratch_folder();
+    const auto write_book = [&](const wchar_t* name, const std::string& markup) {
+        mobi_test::MobiBuilder builder;
+        builder.exth(100, std::string("Ann Writer"));
+        builder.add_book_text(Bytes(markup.begin(), markup.end()));
+        write_file(folder + L"\\" + name, builder.build().bytes);
+        return folder + L"\\" + name;
+    };
+    std::string long_text;
+    for (int i = 0; i < 60; ++i)
+        long_text += "<p>Paragraph " + std::to_string(i) + " of the long book, its words running on.</p>";
+    const struct {
+        std::wstring book, size;
+        std::vector<std::string> shown;  // each in the output
+        long characters_most;  // 0: not checked
+        bool scroll_bar;
+    } cases[] = {
+        {book("cafe-noir.mobi"), L"1600x500",
+         {"\"valid\": true", "\"title\": \"Caf\u00e9 Noir\"", "{\"label\": \"Author:\", \"value\": \"Jane Doe",
+          "{\"label\": \"Publisher:\", \"value\": \"\u00c9ditions Test\"}", "{\"label\": \"Language:\""},
+         80, false},
+        {book("cafe-noir.mobi"), L"320x560", {"\"cover\": {\"width\": "}, 0, false},
+        {book("no-cover.mobi"), L"640x320", {"\"cover\": null"}, 80, false},
+        {write_book(L"short.mobi", "<html><head><title>T</title></head><body><h1>One</h1><p>Two <b>bold</b>.</p>"
+                                   "<p>Three<br/>Four</p></body></html>"),
+         L"640x320",
+         {"\"details\": [\n    {\"label\": \"Author:\", \"value\": \"Ann Writer\"},",
+          "\"opening\": \"One\\n\\nTwo bold.\\n\\nThree\\n\\nFour\""},
+         80, false},
+        {write_book(L"long.mobi", long_text), L"640x320", {"\"opening\": \"Paragraph 0 of"}, 80, true},
+        {book("palmdoc.pdb"), L"640x320", {"\"valid\": false"}, 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(utf8(c.book + L" " + c.size));
+        const HostRun run = run_host(L"preview \"" + c.book + L"\" --size " + c.size +
+                                         L" --json --dll \"" + module_path() + L"\"",
+                                     folder);
+        EXPECT_EQ(0u, run.exit_code) << run.err;
+        for (const std::string& shown : c.shown)
+            EXPECT_NE(std::string::npos, run.out.find(shown)) << shown << "\n" << run.out;
+        if (c.characters_most != 0) {
+            const long characters = json_number(run.out, "characters");
+            EXPECT_LE(characters, c.characters_most) << run.out;
+            EXPECT_GE(characters, c.characters_most * 7 / 8) << run.out;
+        }
+        EXPECT_EQ(c.scroll_bar, run.out.find("\"scroll_bar\": true") != std::string::npos) << run.out;
+    }
+}
+
 TEST(HostCommand, EachFailureHasItsOwnExitCodeAndMessage)
 {
     const std::wstring folder = scratch_folder();

@@ -52,6 +52,15 @@ std::wstring text_of(HWND window)
     text.resize(std::size_t(GetWindowTextW(window, text.data(), int(text.size()))));
     return text;
 }
+// The detail rows' labels, each followed by '|'.
+std::wstring labels_of(const PreviewHost& host)
+{
+    const HWND pane = child_of_class(host.frame(), L"QuirebinderPreview");
+    std::wstring labels;
+    for (int id = 100; GetDlgItem(pane, id); ++id)
+        labels += text_of(GetDlgItem(pane, id)) + L"|";
+    return labels;
+}
 
 Bytes utf8(const wchar_t* text)
 {
@@ -83,6 +92,28 @@ Bytes built_book(bool encrypted, std::uint32_t code_page, const Bytes& title,
     return file.bytes;
 }
 
+// A book of markup cut into 4,096-byte records whose reading starts past
+// its front matter (by its guide, or by EXTH 116 when exth_start): its
+// first "@" is where, as filepos digits; "#" where that points.
+Bytes started_book(std::string markup, bool exth_start)
+{
+    const std::size_t at = markup.find('@');
+    if (at != std::string::npos)
+        markup.replace(at, 1, "0123456789");  // the digits' room
+    const std::size_t target = markup.find('#');
+    markup.erase(target, 1);
+    char digits[11];
+    std::snprintf(digits, sizeof digits, "%010zu", target);
+    if (at != std::string::npos)
+        markup.replace(at, 10, digits);
+    mobi_test::MobiBuilder builder;
+    builder.exth(100, std::string("Ann Writer"));
+    if (exth_start)
+        builder.exth_u32(116, std::uint32_t(target));
+    builder.add_book_text(Bytes(markup.begin(), markup.end()));
+    return builder.build().bytes;
+}
+
 Bytes encrypted_book()
 {
     return built_book(true, 65001, utf8(L"Sealed Letters"), utf8(L"<p>Kept under lock.</p>"),
@@ -97,6 +128,25 @@ Bytes chinese_book()
                            L"\u9cb2\u4e4b\u5927\uff0c\u4e0d\u77e5\u5176\u51e0\u5343\u91cc\u4e5f\u3002</p>"
                            L"</body></html>"),
                       0x804);
+}
+
+// A book with a cover whose table of contents comes first, then chapters
+// of a few paragraphs.
+Bytes contents_first_book()
+{
+    std::string text = "<html><head><title>Lanterns</title></head><body><h2>Contents</h2>";
+    for (int chapter = 1; chapter <= 3; ++chapter)
+        text += "<p><a filepos=0000000001>Chapter " + std::to_string(chapter) + "</a></p>";
+    for (int chapter = 1; chapter <= 3; ++chapter) {
+        text += "<h1>Chapter " + std::to_string(chapter) + "</h1>";
+        for (int paragraph = 0; paragraph < 3; ++paragraph)
+            text += "<p>The lanterns along the quay were lit one by one as the boats came in, and the "
+                    "harbour master walked the length of the wall counting them, as he had every "
+                    "evening for thirty years.</p>";
+    }
+    text += "</body></html>";
+    return built_book(false, 65001, utf8(L"Lanterns on the Quay"),
+                      utf8(L"<p>A harbour town, one evening.</p>"), Bytes(text.begin(), text.end()));
 }
 
 Bytes file_book(const wchar_t* name)
@@ -153,11 +203,13 @@ TEST(PreviewCaptures, WideAndTallPanesOfEachKindOfBook)
         {L"invalid", file_book(L"palmdoc.pdb"), false, 0, 0, L""},
         {L"chinese", chinese_book(), true, 300, 400,
          L"\u5317\u51a5\u6709\u9c7c\uff0c\u5176\u540d\u4e3a\u9cb2\u3002\r\n\r\n\u5317\u51a5"},
+        {L"contents-first", contents_first_book(), true, 300, 400,
+         L"A harbour town, one evening.\r\n\r\nChapter 1\r\n\r\nThe lanterns"},
     };
     const struct {
         const wchar_t* shape;
         int width, height;
-    } panes[] = {{L"wide", 640, 320}, {L"tall", 320, 560}};
+    } panes[] = {{L"wide", 640, 320}, {L"tall", 320, 560}, {L"widest", 1000, 360}};
     for (const Shown& c : cases) {
         for (const auto& pane : panes) {
             SCOPED_TRACE(std::wstring(c.name) + L" " + pane.shape);
@@ -195,6 +247,14 @@ TEST(PreviewText, MarkupGoneAccentsOfA1252BookAndEveryFixtureHosted)
 {
     ASSERT_TRUE(load_imaging_component());
     const Bytes accents = {'R', 0xE9, 's', 'u', 'm', 0xE9, ' ', 'n', 'a', 0xEF, 'v', 'e'};
+    std::string front = "<p>Copyright 2024. All rights reserved.</p>";
+    for (int i = 0; i < 120; ++i)
+        front += "<p>Front matter, page " + std::to_string(i) + ".</p>";
+    const std::string contents =
+        "<h2>Contents</h2><p><a filepos=0000000010>One</a></p><p>2. <a filepos=0000000020>Two</a></p>";
+    const std::string kf8_contents =
+        "<div><a href=\"kindle:pos:fid:0000:off:0000000000\">One</a></div>"
+        "<div><a href=\"kindle:pos:fid:0001:off:0000000000\">Two</a></div>";
     const struct {
         const char* name;
         Bytes book;
@@ -204,16 +264,62 @@ TEST(PreviewText, MarkupGoneAccentsOfA1252BookAndEveryFixtureHosted)
                               utf8(L"<div><p>A <b>bold</b>&#160;tale &amp; <i>more</i></p>"
                                    L"<!-- note --><script>x<y</script><p>Second&#x2026;</p></div>"),
                               Bytes(8, ' ')),
-         L"A bold tale & more\r\nSecond\u2026"},
+         L"A bold tale & more\r\n\r\nSecond\u2026"},
         {"1252", built_book(false, 1252, accents, accents, accents),
          L"R\u00e9sum\u00e9 na\u00efve\r\n\r\nR\u00e9sum\u00e9 na\u00efve"},
+        // Where reading starts: the guide's text reference past 4 KiB of
+        // front matter, then past the table of contents standing there;
+        // EXTH 116; a table of contents first without a start.
+        {"guide", started_book("<html><head><guide><reference type=\"text\" title=\"Start\" filepos=@ />"
+                               "</guide></head><body>" + front + "#" + contents +
+                               "<p>Chapter One begins here.</p></body></html>", false),
+         L"Chapter One begins here."},
+        {"exth 116", started_book("<html><body>" + front + "<mbp:pagebreak/>#<h1>Chapter One</h1><p>It "
+                                  "begins.</p></body></html>", true),
+         L"Chapter One\r\n\r\nIt begins."},
+        {"contents first", started_book("<html><head><title>T</title></head><body>#" + contents +
+                                        "<p>It began in the rain.</p></body></html>", false),
+         L"It began in the rain."},
+        {"kf8 contents first", started_book("<html><body>#" + kf8_contents + "<p>Text of its own.</p></body></html>",
+                                            false),
+         L"Text of its own."},
     };
     for (const auto& c : built) {
         SCOPED_TRACE(c.name);
         PreviewHost host;
         ASSERT_EQ(S_OK, host.start(new_preview_handler().Get(), memory_stream(c.book).Get(), 500, 300));
         EXPECT_EQ(c.text_start, text_of(text_area(host)).substr(0, wcslen(c.text_start)));
+        // No date published: the date created stands in.
+        EXPECT_EQ(L"Author:|Created:|Language:|", labels_of(host));
     }
+    // The labels in the user interface's language; a missing value leaves
+    // out its row (no publisher).
+    const LANGID before = GetThreadUILanguage();
+    const LCID locale = GetThreadLocale();
+    const struct {
+        LANGID id;
+        const wchar_t *cafe_noir, *no_cover;
+    } languages[] = {
+        {0x0409, L"Author:|Publisher:|Published:|Language:|", L"Author:|Published:|Language:|"},
+        {0x0411, L"\u4f5c\u8005:|\u51fa\u7248\u8005:|\u51fa\u7248:|\u8a00\u8a9e:|",
+         L"\u4f5c\u8005:|\u51fa\u7248:|\u8a00\u8a9e:|"},
+        {0x0804, L"\u4f5c\u8005:|\u51fa\u7248\u8005:|\u53d1\u5e03\u65e5\u671f:|\u8bed\u79cd:|",
+         L"\u4f5c\u8005:|\u53d1\u5e03\u65e5\u671f:|\u8bed\u79cd:|"},
+    };
+    for (const auto& language : languages) {
+        SCOPED_TRACE(language.id);
+        SetThreadUILanguage(language.id);
+        SetThreadLocale(MAKELCID(language.id, SORT_DEFAULT));
+        for (const auto& [name, labels] : {std::pair(L"cafe-noir.mobi", language.cafe_noir),
+                                           std::pair(L"no-cover.mobi", language.no_cover)}) {
+            PreviewHost host;
+            ASSERT_EQ(S_OK, host.start(new_preview_handler().Get(),
+                                       memory_stream(file_book(name)).Get(), 500, 300));
+            EXPECT_EQ(labels, labels_of(host)) << name;
+        }
+    }
+    SetThreadUILanguage(before);
+    SetThreadLocale(locale);
     for (const FixtureBook& fixture : FIXTURE_BOOKS) {
         SCOPED_TRACE(fixture.file);
         PreviewHost host;
@@ -224,11 +330,17 @@ TEST(PreviewText, MarkupGoneAccentsOfA1252BookAndEveryFixtureHosted)
     }
 }
 
-TEST(PreviewHost, FocusGoesToTheTextTabLeavesThroughTheFrameAndColoursAreTheHosts)
+TEST(PreviewHost, NoParentIsRefusedFocusGoesToTheTextTabLeavesThroughTheFrameColoursAreTheHosts)
 {
     PreviewHost host;
     ASSERT_EQ(S_OK, host.start(new_preview_handler().Get(),
                                memory_stream(file_book(L"no-cover.mobi")).Get(), 500, 300));
+    // No parent: refused, and the pane stays in the frame.
+    const RECT rect = {0, 0, 200, 100};
+    EXPECT_EQ(E_INVALIDARG, host.handler()->SetWindow(nullptr, &rect));
+    const HWND pane = child_of_class(host.frame(), L"QuirebinderPreview");
+    ASSERT_TRUE(pane);
+    EXPECT_EQ(host.frame(), GetParent(pane));
     ASSERT_EQ(S_OK, host.handler()->SetFocus());
     HWND focus = nullptr;
     EXPECT_EQ(S_OK, host.handler()->QueryFocus(&focus));

@@ -1,0 +1,62 @@
+// Where a reader of a book starts, as a byte offset into its decompressed
+// text (its markup): where the book says reading starts (EXTH 116, else the
+// guide's "text" reference in the markup's head), then past a table of
+// contents that stands there (a run of blocks whose text is nothing but
+// links into the book: filepos links in MOBI 6, kindle:pos links in KF8).
+// Platform-independent; reads through a ByteReader with the text reader,
+// at most MAX_SCANNED bytes of markup for each of the two steps.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "byte_reader.h"
+
+// The start offset EXTH 116 of record 0 gives; false without one, or when
+// record 0's EXTH block does not hold together.
+bool exth_start_offset(const std::vector<std::uint8_t>& record0, std::uint32_t& offset);
+
+// The filepos of the guide's <reference type="text"> in markup (the start
+// of a book's markup, its head); false without one.
+bool guide_text_start(const std::string& markup, std::uint64_t& offset);
+
+// Fed a book's markup from a point on, tells whether a table of contents
+// stands there and where the first block with text of its own after it
+// starts. At most one short block (the table's heading) may come before
+// the links.
+class ContentsSkipper {
+public:
+    // Feeds the next bytes; false once the answer is known.
+    bool feed(const std::string& bytes);
+    // The offset, from the first byte fed, of the first block after a table
+    // of contents; false when none stands at the start.
+    bool skip_to(std::uint64_t& offset) const;
+
+private:
+    void tag_ended();
+    void block_boundary(std::uint64_t at);
+    void text_character();
+
+    enum class Answer : std::uint8_t { open, contents, none };
+    Answer answer_ = Answer::open;
+    std::uint64_t offset_ = 0;      // of the next byte fed
+    std::uint64_t block_start_ = 0;
+    std::uint64_t answer_at_ = 0;
+    bool in_tag_ = false;
+    std::uint64_t tag_start_ = 0;
+    std::string tag_;               // the tag's first bytes, lower case
+    bool skipping_ = false;         // in head, style or script
+    int link_depth_ = 0;            // inside links into the book
+    std::size_t own_text_ = 0;      // characters of the block outside links
+    bool link_text_ = false;        // the block has text inside a link
+    int link_blocks_ = 0;
+    bool heading_seen_ = false;
+};
+
+// The byte offset a reader starts at (0 when nothing marks a start and no
+// table of contents stands first); record0 as the container analysis gave
+// it. A read failure is returned.
+book_status find_reading_start(ByteReader& reader, const std::vector<std::uint8_t>& record0,
+                               std::uint64_t& start);
