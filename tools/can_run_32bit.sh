@@ -1,0 +1,14 @@
+#!/bin/sh
+# Exits 0 when this machine runs 32-bit Windows programs: the 32-bit Wine
+# loader is installed and, itself a 32-bit program, starts. Else prints why
+# not and exits 1.
+loader=/usr/lib/wine/wine
+if [ ! -x "$loader" ]; then
+    echo "$loader is missing (Debian's wine32, i386)"
+    exit 1
+fi
+if ! version=$("$loader" --version 2>&1); then
+    echo "$loader does not start, so 32-bit programs do not run here: $version" | head -n 1
+    exit 1
+fi
+exit 0
