@@ -130,11 +130,12 @@ TEST_P(Registration, RoundTripsAndLeavesNothingOfOurs)
             << utf8(path);
         // The preview host: the one under WOW64 only for the 32-bit module
         // on 64-bit Windows, else the system's own.
-        if (entry.value_name == "AppID")
+        if (entry.value_name == "AppID") {
             EXPECT_EQ(c.view == View::Bits32 && is_64bit_windows()
                           ? L"{534a1e02-d58f-44f0-b58b-36cbed287c7c}"
                           : L"{6d2b5079-2f0b-48dd-ab7f-97cec514d30b}",
                       text);
+        }
     }
     // The class, its server and threading model, the ProgID and its sheet
     // handler, the filter's class (three values) and persistent handler
