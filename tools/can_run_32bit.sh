@@ -7,8 +7,11 @@ if [ ! -x "$loader" ]; then
     echo "$loader is missing (Debian's wine32, i386)"
     exit 1
 fi
-if ! version=$("$loader" --version 2>&1); then
-    echo "$loader does not start, so 32-bit programs do not run here: $version" | head -n 1
+status=0
+version=$("$loader" --version 2>&1) || status=$?
+if [ "$status" -ne 0 ]; then
+    echo "$loader does not start (exit status $status), so 32-bit programs do not run here${version:+: }$version" |
+        head -n 1
     exit 1
 fi
 exit 0
