@@ -20,16 +20,6 @@ struct Module {
     View view;
 };
 
-bool is_64bit_windows()
-{
-#ifdef _WIN64
-    return true;
-#else
-    BOOL wow64 = FALSE;
-    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
-#endif
-}
-
 // The machine field of a PE file's header; 0 when the file is not one.
 WORD pe_machine(const std::wstring& path)
 {

@@ -155,6 +155,16 @@ REGSAM view_flag(View view)
     return view == View::Bits64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
 }
 
+bool is_64bit_windows()
+{
+#ifdef _WIN64
+    return true;
+#else
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+#endif
+}
+
 bool entry_location(const Entry& entry, Scope scope, HKEY* root, std::wstring* path)
 {
     if (entry.hive == Hive::Machine) {
@@ -173,15 +183,18 @@ HRESULT register_module(Scope scope, View view, const std::wstring& module_path,
                         std::vector<KeptSlot>* kept)
 {
     const REGSAM flag = view_flag(view);
+    const auto module = view == View::Bits64 ? registration::Machine::X64
+                                             : registration::Machine::X86;
+    const auto system = is_64bit_windows() ? registration::Machine::X64
+                                           : registration::Machine::X86;
     for (const Entry& entry : registration::entries()) {
         HKEY root = nullptr;
         std::wstring path;
         if (!entry_location(entry, scope, &root, &path))
             continue;
         const std::wstring name = utf16(entry.value_name);
-        const std::wstring data = utf16(registration::expand(
-            entry.data, utf8(module_path),
-            view == View::Bits64 ? registration::Machine::X64 : registration::Machine::X86));
+        const std::wstring data =
+            utf16(registration::expand(entry.data, utf8(module_path), module, system));
 
         Key key;
         HRESULT hr = from_status(RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0,
@@ -228,13 +241,16 @@ HRESULT unregister_module(Scope scope, View view)
     }
     // The entries both views share serve the other view's module too: they
     // go with the last registration, from both views (where a registry keeps
-    // the views apart, as Wine's does, each view has a copy).
-    if (module_registered(scope, other))
+    // the views apart, as Wine's does, each view has a copy). 32-bit Windows
+    // has one view, which both flags open: there is no other module.
+    const bool two_views = is_64bit_windows();
+    if (two_views && module_registered(scope, other))
         return S_OK;
     for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
         if (entry->views == ViewSharing::BothViews) {
             RETURN_IF_FAILED(remove_entry(*entry, scope, view_flag(view)));
-            RETURN_IF_FAILED(remove_entry(*entry, scope, view_flag(other)));
+            if (two_views)
+                RETURN_IF_FAILED(remove_entry(*entry, scope, view_flag(other)));
         }
     }
     return S_OK;

@@ -21,6 +21,10 @@ bool entry_location(const registration::Entry& entry, Scope scope, HKEY* root,
 // KEY_WOW64_64KEY or KEY_WOW64_32KEY.
 REGSAM view_flag(View view);
 
+// True on 64-bit Windows, also in a 32-bit program under WOW64: the registry
+// has two views there. 32-bit Windows has one, which both flags open.
+bool is_64bit_windows();
+
 // A shared slot found holding another program's value, left as it was.
 struct KeptSlot {
     std::wstring path;   // e.g. "HKCU\Software\Classes\.mobi"
@@ -39,7 +43,8 @@ HRESULT register_module(Scope scope, View view, const std::wstring& module_path,
 // slots that still hold our value, then keys left empty below each entry's
 // parent. The entries both registry views share (ViewSharing::BothViews)
 // are removed, from both views, only when the other view no longer
-// registers the module. Missing keys and values are not errors.
+// registers the module; on 32-bit Windows, which has no other view, at
+// once. Missing keys and values are not errors.
 HRESULT unregister_module(Scope scope, View view);
 
 // Tells the shell that file associations changed, so that it drops the

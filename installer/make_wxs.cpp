@@ -1,15 +1,20 @@
 // Generates the installer's WiX source from the registration table, and the
 // list of registry values an installation must make, for the package test.
 //
-//   make_wxs wxs VERSION MODULE64 MODULE32 HOST   > quirebinder.wxs
-//   make_wxs tables                               > tables.sql
-//   make_wxs expect                               > expected.txt
+//   make_wxs wxs x64 VERSION MODULE64 MODULE32 HOST   > quirebinder.wxs
+//   make_wxs wxs x86 VERSION MODULE32 HOST
+//   make_wxs tables x64|x86                           > tables.sql
+//   make_wxs expect x64|x86                           > expected.txt
 //
-// The package is per machine and x64: both modules and the host go to
-// "C:\Program Files\Quirebinder"; every entry of the table is written once
+// A package is per machine, for 64-bit Windows (x64) or for 32-bit Windows
+// (x86). The x64 package puts both modules and the 64-bit host in
+// "C:\Program Files\Quirebinder" and writes every entry of the table once
 // in the 64-bit registry view for the 64-bit module and once in the 32-bit
-// view for the 32-bit module. A newer version replaces an older one (a
-// major upgrade: the old product is removed before the new one installs).
+// view for the 32-bit module. The x86 package puts the 32-bit module and
+// the 32-bit host there and writes the table once, in the one view 32-bit
+// Windows has; it refuses to install on 64-bit Windows. A newer version replaces an older one (a major upgrade: the
+// old product is removed before the new one installs); both packages share
+// the upgrade code, as one Windows runs only one of them.
 //
 // A shared slot is written only where it is empty or already ours, and
 // taken back only while it is still ours. The installer removes a
@@ -48,10 +53,25 @@ struct ViewModule {
     const char* file_name;
 };
 
-const ViewModule VIEWS[] = {
-    {"64", true, "quirebinder64.dll", "quirebinder64.dll"},
-    {"32", false, "quirebinder32.dll", "quirebinder32.dll"},
+const ViewModule VIEW64 = {"64", true, "quirebinder64.dll", "quirebinder64.dll"};
+const ViewModule VIEW32 = {"32", false, "quirebinder32.dll", "quirebinder32.dll"};
+
+// What a package is made of for one Windows.
+struct Package {
+    registration::Machine system;
+    std::vector<ViewModule> views;
 };
+
+bool package_of(const std::string& name, Package* package)
+{
+    if (name == "x64")
+        *package = {registration::Machine::X64, {VIEW64, VIEW32}};
+    else if (name == "x86")
+        *package = {registration::Machine::X86, {VIEW32}};
+    else
+        return false;
+    return true;
+}
 
 std::string xml(const std::string& text)
 {
@@ -128,9 +148,11 @@ std::string registry_value(const Entry& entry, const std::string& key, const std
     return line + "/>";
 }
 
-int write_wxs(const std::string& version, const std::string& module64,
-              const std::string& module32, const std::string& host)
+// files: the modules of package.views in order, then the host.
+int write_wxs(const Package& package, const std::string& version,
+              const std::vector<std::string>& files)
 {
+    const bool win64 = package.system == registration::Machine::X64;
     const std::vector<Entry>& entries = registration::entries();
     std::string properties;
     std::string actions;
@@ -138,18 +160,18 @@ int write_wxs(const std::string& version, const std::string& module64,
     std::string components;
     std::vector<std::string> component_ids;
 
-    const std::string files[][2] = {
-        {"quirebinder64.dll", module64}, {"quirebinder32.dll", module32}, {"quirebinder.exe", host}};
-    for (const auto& file : files) {
-        const std::string id = "File_" + file[0];
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const std::string name =
+            i < package.views.size() ? package.views[i].file_name : "quirebinder.exe";
+        const std::string id = "File_" + name;
         component_ids.push_back(id);
         components += "          <Component Id=\"" + id + "\" Guid=\"" + component_guid(id) +
-                      "\" Win64=\"yes\">\n            <File Id=\"" + file[0] + "\" Name=\"" +
-                      file[0] + "\" Source=\"" + xml(file[1]) + "\" KeyPath=\"yes\"/>\n" +
-                      "          </Component>\n";
+                      "\" Win64=\"" + (win64 ? "yes" : "no") + "\">\n            <File Id=\"" +
+                      name + "\" Name=\"" + name + "\" Source=\"" + xml(files[i]) +
+                      "\" KeyPath=\"yes\"/>\n" + "          </Component>\n";
     }
 
-    for (const ViewModule& view : VIEWS) {
+    for (const ViewModule& view : package.views) {
         const std::string win64 = view.win64 ? "yes" : "no";
         const std::string module = std::string("[#") + view.file_id + "]";
         const std::string own_id = std::string("Registry") + view.suffix;
@@ -157,7 +179,8 @@ int write_wxs(const std::string& version, const std::string& module64,
         for (std::size_t i = 0; i < entries.size(); ++i) {
             const Entry& entry = entries[i];
             const std::string data =
-                registration::expand(formatted_literal(entry.data), module, machine_of(view));
+                registration::expand(formatted_literal(entry.data), module, machine_of(view),
+                                     package.system);
             if (entry.ownership == Ownership::Own) {
                 own += "            " +
                        registry_value(entry, machine_path(entry), data, own.empty()) + "\n";
@@ -204,10 +227,10 @@ int write_wxs(const std::string& version, const std::string& module64,
         "             Description=\"Quirebinder Shell Extension\"/>\n"
         "    <Media Id=\"1\" Cabinet=\"quirebinder.cab\" EmbedCab=\"yes\"/>\n"
         "    <MajorUpgrade DowngradeErrorMessage=\"A newer Quirebinder is installed.\"/>\n"
-        "%s"
+        "%s%s"
         "    <InstallExecuteSequence>\n%s    </InstallExecuteSequence>\n"
         "    <Directory Id=\"TARGETDIR\" Name=\"SourceDir\">\n"
-        "      <Directory Id=\"ProgramFiles64Folder\">\n"
+        "      <Directory Id=\"%s\">\n"
         "        <Directory Id=\"INSTALLFOLDER\" Name=\"Quirebinder\">\n"
         "%s"
         "        </Directory>\n"
@@ -218,16 +241,22 @@ int write_wxs(const std::string& version, const std::string& module64,
         "    </Feature>\n"
         "  </Product>\n"
         "</Wix>\n",
-        version.c_str(), UPGRADE_CODE, properties.c_str(), actions.c_str(), components.c_str(),
-        refs.c_str());
+        version.c_str(), UPGRADE_CODE,
+        // On 64-bit Windows the x86 package would register the 32-bit module
+        // alone, with the system's preview host: there the x64 one is right.
+        win64 ? ""
+              : "    <Condition Message=\"This package is for 32-bit Windows; on 64-bit Windows "
+                "install the x64 package.\">NOT VersionNT64</Condition>\n",
+        properties.c_str(), actions.c_str(),
+        win64 ? "ProgramFiles64Folder" : "ProgramFilesFolder", components.c_str(), refs.c_str());
     return 0;
 }
 
 // What wixl cannot express, as SQL for msibuild: in each view a row that
 // removes RELEASED with the package ("-": the key and everything below it).
-int write_tables()
+int write_tables(const Package& package)
 {
-    for (const ViewModule& view : VIEWS) {
+    for (const ViewModule& view : package.views) {
         std::printf("INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, `Component_`) "
                     "VALUES ('Released%s', 2, '%s', '-', 'Registry%s')\n",
                     view.suffix, RELEASED, view.suffix);
@@ -239,15 +268,15 @@ int write_tables()
 // program holds a slot, tab-separated: view (64 or 32), key below HKLM,
 // value name ("@" for the default value), data, and "shared", "own-value"
 // (a value of ours in a key that stays) or "own-key" (a key of ours).
-int write_expected()
+int write_expected(const Package& package)
 {
-    for (const ViewModule& view : VIEWS) {
+    for (const ViewModule& view : package.views) {
         for (const Entry& entry : registration::entries()) {
             std::printf("%s\t%s\t%s\t%s\t%s\n", view.suffix, machine_path(entry).c_str(),
                         entry.value_name.empty() ? "@" : entry.value_name.c_str(),
                         registration::expand(entry.data,
                                              INSTALL_FOLDER + std::string(view.file_name),
-                                             machine_of(view))
+                                             machine_of(view), package.system)
                             .c_str(),
                         entry.ownership == Ownership::Shared ? "shared"
                         : entry.key.empty()                  ? "own-value"
@@ -262,15 +291,20 @@ int write_expected()
 int main(int argc, char** argv)
 {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.size() == 5 && args[0] == "wxs")
-        return write_wxs(args[1], args[2], args[3], args[4]);
-    if (args.size() == 1 && args[0] == "tables")
-        return write_tables();
-    if (args.size() == 1 && args[0] == "expect")
-        return write_expected();
+    Package package;
+    if (args.size() >= 2 && package_of(args[1], &package)) {
+        if (args[0] == "wxs" && args.size() == 3 + package.views.size() + 1)
+            return write_wxs(package, args[2],
+                             std::vector<std::string>(args.begin() + 3, args.end()));
+        if (args.size() == 2 && args[0] == "tables")
+            return write_tables(package);
+        if (args.size() == 2 && args[0] == "expect")
+            return write_expected(package);
+    }
     std::fprintf(stderr,
-                 "usage: make_wxs wxs VERSION MODULE64 MODULE32 HOST\n"
-                 "       make_wxs tables\n"
-                 "       make_wxs expect\n");
+                 "usage: make_wxs wxs x64 VERSION MODULE64 MODULE32 HOST\n"
+                 "       make_wxs wxs x86 VERSION MODULE32 HOST\n"
+                 "       make_wxs tables x64|x86\n"
+                 "       make_wxs expect x64|x86\n");
     return 1;
 }

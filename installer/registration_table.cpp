@@ -208,10 +208,14 @@ const std::vector<Entry>& entries()
     return list;
 }
 
-std::string expand(const std::string& data, const std::string& module_path, Machine machine)
+std::string expand(const std::string& data, const std::string& module_path, Machine module,
+                   Machine system)
 {
-    const char* host = machine == Machine::X64 ? "{6d2b5079-2f0b-48dd-ab7f-97cec514d30b}"
-                                               : "{534a1e02-d58f-44f0-b58b-36cbed287c7c}";
+    // prevhost.exe of the system, or the one in SysWOW64, which only 64-bit
+    // Windows has.
+    const bool wow64 = module == Machine::X86 && system == Machine::X64;
+    const char* host = wow64 ? "{534a1e02-d58f-44f0-b58b-36cbed287c7c}"
+                             : "{6d2b5079-2f0b-48dd-ab7f-97cec514d30b}";
     return replace_all(replace_all(data, MODULE_PATH, module_path), PREVIEW_HOST, host);
 }
 

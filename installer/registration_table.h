@@ -21,11 +21,15 @@ constexpr char IFILTER_IID_TEXT[] = "{89BCB740-6119-101A-BCB7-00DD010655AF}";
 constexpr char PREVIEW_CLSID_TEXT[] = "{8A5B7DE6-40AE-4FD0-9C3B-AB9A17C761E4}";
 // Stands for the full path of the registered module in an entry's data.
 constexpr char MODULE_PATH[] = "<module>";
-// Stands for the AppID of the shell's preview host of the module's machine:
-// a 64-bit module runs in the 64-bit host, a 32-bit one in its host under
-// WOW64.
+// Stands for the AppID of the shell's preview host that runs the module: the
+// system's own host for a module of the system's machine (a 64-bit module on
+// 64-bit Windows, a 32-bit one on 32-bit Windows), the host under WOW64 for
+// a 32-bit module on 64-bit Windows.
 constexpr char PREVIEW_HOST[] = "<preview-host>";
 
+// A module's machine, or the machine of the Windows it is registered on.
+// 32-bit Windows has one registry view: there the view sharing below has
+// nothing to share with, and every entry lives in that one view.
 enum class Machine { X64, X86 };
 
 // Where an entry lives.
@@ -91,7 +95,9 @@ const std::vector<Entry>& entries();
 ViewSharing view_sharing(Hive hive, const std::string& path);
 
 // data with MODULE_PATH replaced by module_path and PREVIEW_HOST by the
-// preview host of the module's machine.
-std::string expand(const std::string& data, const std::string& module_path, Machine machine);
+// preview host that runs a module of machine module on Windows of machine
+// system.
+std::string expand(const std::string& data, const std::string& module_path, Machine module,
+                   Machine system);
 
 }  // namespace registration

@@ -19,7 +19,10 @@
 #   6. mutation run: mutated fixture books through every request of the
 #      module, in batches of processes that survive crashes and hangs; a
 #      crash whose texts also crash a bare EDIT control without the module
-#      counts as the host's.
+#      counts as the host's;
+#   7. the concurrency soak and the soak again against the 32-bit module in
+#      a 32-bit prefix, their figures with the suffix _32 (where 32-bit
+#      programs run; else one line says why not).
 # Ratios are measured side by side in one run. The soak and the mutation
 # run time nothing and run at the same time (the Wine programs mostly wait
 # on the wineserver and the display). The last lines are the key=value
@@ -79,6 +82,7 @@ Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 cleanup() {
     WINEPREFIX="$WINEPREFIX" /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
+    WINEPREFIX="$(pwd)/build/x86/wineprefix" /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
     [ -z "${soak:-}" ] || kill "$soak" 2>/dev/null || true
     kill "$xvfb" 2>/dev/null || true
 }
@@ -118,6 +122,27 @@ echo "== soak (Wine)"
 wait "$soak" || { cat build/bench/soak.txt; echo "bench: the soak failed" >&2; exit 1; }
 report build/bench/soak.txt
 
+# The 32-bit module: the same soaks, their keys with the suffix _32.
+bench32() {
+    "$@" >build/bench/step.txt 2>&1 </dev/null ||
+        { cat build/bench/step.txt; echo "bench: '$*' failed" >&2; exit 1; }
+    sed 's/^\([a-z_]*\)=/\1_32=/' build/bench/step.txt >build/bench/step32.txt
+    report build/bench/step32.txt
+}
+if not_run=$(./tools/can_run_32bit.sh); then
+    cmake --preset x86 >/dev/null
+    cmake --build --preset x86 --target quirebinder qb_propsys_all qb_soak qb_concurrency
+    build/x86/wine-run.sh cmd /c exit 0 >/dev/null 2>&1 </dev/null || true
+    echo "== concurrency soak, 32-bit module (Wine, 32-bit prefix)"
+    bench32 build/x86/wine-run.sh build/x86/bin/qb_concurrency.exe "$CONCURRENCY_REQUESTS" \
+        "$CONCURRENCY_ROUNDS"
+    echo "== soak, 32-bit module (Wine, 32-bit prefix)"
+    bench32 build/x86/wine-run.sh build/x86/bin/qb_soak.exe "$SOAK_CYCLES" "$SOAK_TRACE_CYCLES" \
+        "$SOAK_PAGE_EVERY"
+else
+    echo "== the 32-bit soaks were not run: $not_run"
+fi
+
 echo "== results"
 for key in metadata_speedup_vs_libmobi metadata_bytes_read_percent \
            text_speedup_vs_libmobi_palmdoc text_speedup_vs_libmobi_huffcdic text_peak_heap_ratio \
@@ -129,7 +154,11 @@ for key in metadata_speedup_vs_libmobi metadata_bytes_read_percent \
            concurrency_threads concurrency_requests concurrency_failures concurrency_torn_log_lines \
            concurrency_torn_log_lines_bare concurrency_reinitialisations \
            soak_cycles soak_private_kb_delta soak_handles_delta soak_gdi_delta soak_live_objects \
-           soak_can_unload mutation_inputs mutation_crashes mutation_host_crashes mutation_hangs; do
+           soak_can_unload mutation_inputs mutation_crashes mutation_host_crashes mutation_hangs \
+           concurrency_threads_32 concurrency_requests_32 concurrency_failures_32 \
+           concurrency_live_objects_32 concurrency_reinitialisations_32 \
+           soak_cycles_32 soak_private_kb_delta_32 soak_handles_delta_32 soak_gdi_delta_32 \
+           soak_live_objects_32 soak_can_unload_32; do
     line=$(grep "^$key=" "$results" | tail -1)
     echo "${line:-$key=missing}"
 done

@@ -2,7 +2,8 @@
 # Installs, idempotently, every Debian package the build and the tests need.
 # libmobi is the independent reader the native tests and the benchmarks
 # compare against; the CJK font lets the captures of Chinese and Japanese
-# books show their characters under Wine. With --bench it also installs
+# books show their characters under Wine; wine32 (i386 multiarch) runs the
+# 32-bit module's tests. With --bench it also installs
 # what only tools/bench.sh needs (strace, for the bytes the folder
 # benchmark reads).
 set -eu
@@ -10,7 +11,7 @@ set -eu
 PACKAGES="cmake ninja-build make python3
 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
-wine wine64 xvfb xauth
+wine wine64 wine32:i386 xvfb xauth
 googletest
 clang libclang-rt-14-dev llvm
 libmobi-dev pkg-config
@@ -21,6 +22,13 @@ BENCH_PACKAGES="strace"
 
 if [ "${1:-}" = "--bench" ]; then
     PACKAGES="$PACKAGES $BENCH_PACKAGES"
+fi
+
+# wine32 comes from the i386 architecture, which dpkg must know first.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    SUDO=""
+    [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+    $SUDO dpkg --add-architecture i386
 fi
 
 missing=""

@@ -21,7 +21,8 @@ echo "quirebinder32.dll: $(pwd)/build/x86/bin/quirebinder32.dll"
 echo "quirebinder64.dll: $(pwd)/build/x64/bin/quirebinder64.dll"
 echo "quirebinder.exe:   $(pwd)/build/x64/bin/quirebinder.exe (x86_64)"
 echo "                   $(pwd)/build/x86/bin/quirebinder.exe (i686)"
-echo "installer:         $(ls "$(pwd)"/build/native/quirebinder-*-x64.msi | tail -n 1)"
+echo "installers:        $(ls "$(pwd)"/build/native/quirebinder-*-x64.msi | tail -n 1) (64-bit Windows)"
+echo "                   $(ls "$(pwd)"/build/native/quirebinder-*-x86.msi | tail -n 1) (32-bit Windows)"
 
 book=tests/data/books/cafe-noir.mobi
 host=build/x64/host-wine

@@ -1,8 +1,12 @@
 #!/bin/sh
 # Builds everything and runs the whole test suite: the module check of both
 # DLLs, the native parser tests with the bounded fuzz run, the Windows
-# tests under Wine (with an Xvfb display and one wineserver for the run),
-# and the installer package's install and removal in a fresh prefix.
+# tests under Wine (with an Xvfb display and one wineserver per prefix for
+# the run) twice: against the 64-bit module in a 64-bit prefix and against
+# the 32-bit module in a 32-bit prefix (and its registration under WOW64),
+# and each installer package's install and removal in a fresh prefix. Where
+# 32-bit programs cannot run, one line says that the 32-bit suite was not
+# run. Last, the number of tests of each suite.
 set -eu
 cd "$(dirname "$0")/.."
 ./tools/bootstrap.sh
@@ -31,7 +35,9 @@ for dll in "$wrong/machine/quirebinder64.dll" "$wrong/other/quirebinder64.dll"; 
     fi
 done
 
-ctest --preset native
+logs=build/test-logs
+rm -rf "$logs" && mkdir -p "$logs"
+ctest --preset native -O "$logs/native.txt"
 
 # One display and one wineserver for all Windows test processes.
 export WINEPREFIX="$(pwd)/build/x64/wineprefix"
@@ -39,7 +45,9 @@ display=:$(( ($$ % 400) + 100 ))
 Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 cleanup() {
-    WINEPREFIX="$WINEPREFIX" /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
+    for prefix in build/x64/wineprefix build/x86/wineprefix build/x86/wow64prefix; do
+        WINEPREFIX="$(pwd)/$prefix" /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
+    done
     kill "$xvfb" 2>/dev/null || true
 }
 trap cleanup EXIT INT TERM
@@ -48,7 +56,30 @@ export DISPLAY="$display"
 # The prefix is made once; the runner keeps one wineserver alive between
 # test processes.
 build/x64/wine-run.sh cmd /c exit 0 >/dev/null 2>&1 </dev/null || true
-ctest --preset x64
+ctest --preset x64 -O "$logs/x64.txt"
 
 # The installer package, installed and removed in a fresh prefix of its own.
 python3 tools/test_msi.py build/native/installer/package build/msi-prefix
+
+# The same for the 32-bit module, where 32-bit programs run.
+if not_run=$(./tools/can_run_32bit.sh); then
+    for runner in build/x86/wine-run.sh build/x86/wow64-run.sh; do
+        $runner cmd /c exit 0 >/dev/null 2>&1 </dev/null || true
+    done
+    ctest --preset x86 -O "$logs/x86.txt"
+    python3 tools/test_msi.py build/native/installer/package32 build/msi32-prefix
+else
+    echo "The 32-bit suite was not run: $not_run"
+fi
+
+# What each suite ran, from ctest's summary line.
+echo
+for suite in native x64 x86; do
+    summary=$(grep -h "tests passed, " "$logs/$suite.txt" 2>/dev/null | tail -n 1)
+    skipped=$(grep -c "(Skipped)" "$logs/$suite.txt" 2>/dev/null || true)
+    if [ -n "$summary" ]; then
+        echo "$suite suite: ${summary##* out of } tests, all passed (${skipped:-0} skipped)"
+    else
+        echo "$suite suite: not run"
+    fi
+done

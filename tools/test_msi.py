@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Installs the package in a fresh wine64 prefix, repairs, removes and
-upgrades it.
+"""Installs the package in a fresh prefix, repairs, removes and upgrades it:
+the x64 package in a 64-bit prefix (wine64), the x86 one in a 32-bit prefix
+(wine, WINEARCH=win32), as machine.txt of the stage says.
 
 After "msiexec /i" a registry export must show every value of the
 registration table (listed by make_wxs in expected.txt), the module entries
@@ -17,8 +18,8 @@ The package's version must be the module's.
     test_msi.py STAGE_DIR PREFIX_DIR
 
 STAGE_DIR is where installer/build_msi.sh built the package: package.msi,
-its source quirebinder.wxs and tables.sql, expected.txt and the packed
-files.
+its source quirebinder.wxs and tables.sql, expected.txt, machine.txt and
+the packed files.
 """
 import filecmp
 import os
@@ -29,10 +30,17 @@ import subprocess
 import sys
 import tempfile
 
-WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
+with open(os.path.join(sys.argv[1], "machine.txt"), encoding="utf-8") as machine_file:
+    MACHINE = machine_file.read().strip()
+WINE = "/usr/lib/wine/wine64" if MACHINE == "x64" else "/usr/lib/wine/wine"
+WINEARCH = "win64" if MACHINE == "x64" else "win32"
+# The view of the package's own module: the other program's slots are there.
+VIEW = "64" if MACHINE == "x64" else "32"
+VIEWS = ("64", "32") if MACHINE == "x64" else ("32",)
+MODULE = "quirebinder64.dll" if MACHINE == "x64" else "quirebinder32.dll"
 INSTALL_DIR = os.path.join("drive_c", "Program Files", "Quirebinder")
-# Slots of another program in the 64-bit view, (key below HKLM in lower
+# Slots of another program in the package's view, (key below HKLM in lower
 # case, value name): value. It holds the first before the installation and
 # takes the others over after it.
 HELD_BEFORE = {("software\\classes\\.azw", "@"): "Other.Book"}
@@ -70,7 +78,7 @@ def unquote(text):
 def export(env, scratch):
     """{(view, key below HKLM in lower case): {value name in lower case: text}}."""
     values = {}
-    for view in ("64", "32"):
+    for view in VIEWS:
         for number, key in enumerate(EXPORTS):
             path = os.path.join(scratch, f"export-{view}-{number}.reg")
             if wine(env, "reg", "export", key, "Z:" + path.replace("/", "\\"),
@@ -110,12 +118,12 @@ def file_version(path):
 
 def take(env, slots):
     for (key, name), value in slots.items():
-        wine(env, "reg", "add", "HKLM\\" + key, "/ve", "/d", value, "/reg:64", "/f")
+        wine(env, "reg", "add", "HKLM\\" + key, "/ve", "/d", value, "/reg:" + VIEW, "/f")
 
 
 def other_value(others, view, key, name):
     """The value another program holds in a slot, or None."""
-    return others.get((key.lower(), name)) if view == "64" else None
+    return others.get((key.lower(), name)) if view == VIEW else None
 
 
 def check_installed(env, scratch, others, failures, when):
@@ -136,7 +144,7 @@ def check_removed(env, scratch, prefix, others, failures, when):
             failures.append(f"{when}: {view} {key} {name} is {found!r}")
         if ownership == "own-key" and (view, key.lower()) in removed:
             failures.append(f"{when}: key {view} {key} is left")
-    for view in ("64", "32"):
+    for view in VIEWS:
         if wine(env, "reg", "query", RELEASED_KEY, "/reg:" + view) == 0:
             failures.append(f"{when}: key {view} {RELEASED_KEY} is left")
     if os.path.exists(os.path.join(prefix, INSTALL_DIR)):
@@ -156,7 +164,7 @@ def newer_package(stage, scratch):
         f.write(source[:found.start()] + found.group(1) + version + '"' + source[found.end():])
     with open(os.path.join(folder, "quirebinder.exe"), "ab") as f:
         f.write(b"\0newer build")
-    subprocess.run(["wixl", "-a", "x64", "-o", "package.msi", "quirebinder.wxs"],
+    subprocess.run(["wixl", "-a", MACHINE, "-o", "package.msi", "quirebinder.wxs"],
                    cwd=folder, check=True, stderr=subprocess.DEVNULL)
     with open(os.path.join(folder, "tables.sql"), encoding="utf-8") as f:
         for query in f.read().splitlines():
@@ -172,7 +180,7 @@ def windows_path(path):
 def main():
     stage = sys.argv[1]
     msi = windows_path(os.path.join(stage, "package.msi"))
-    module64 = os.path.join(stage, "quirebinder64.dll")
+    module = os.path.join(stage, MODULE)
     prefix = os.path.abspath(sys.argv[2])
     failures = []
 
@@ -181,11 +189,11 @@ def main():
                                 text=True).stdout
     version = dict(line.split("\t", 1) for line in properties.splitlines()
                    if "\t" in line).get("ProductVersion")
-    if version != file_version(module64):
-        failures.append(f"package version {version}, module {file_version(module64)}")
+    if version != file_version(module):
+        failures.append(f"package version {version}, module {file_version(module)}")
 
     shutil.rmtree(prefix, ignore_errors=True)
-    env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all",
+    env = dict(os.environ, WINEPREFIX=prefix, WINEARCH=WINEARCH, WINEDEBUG="-all",
                WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
     scratch = tempfile.mkdtemp(prefix="qb-msi-")
     try:
@@ -197,13 +205,14 @@ def main():
         if wine(env, "msiexec", "/i", msi, "/qn") != 0:
             failures.append("msiexec /i failed")
         check_installed(env, scratch, others, failures, "installed")
-        for name in ("quirebinder64.dll", "quirebinder32.dll", "quirebinder.exe"):
+        packed = [name for name in os.listdir(stage) if name.endswith((".dll", ".exe"))]
+        for name in packed:
             if not os.path.isfile(os.path.join(prefix, INSTALL_DIR, name)):
                 failures.append(f"installed: no {name}")
 
         take(env, TAKEN_AFTER)
         others.update(TAKEN_AFTER)
-        wine(env, "reg", "delete", "HKLM\\" + EMPTIED, "/reg:64", "/f")
+        wine(env, "reg", "delete", "HKLM\\" + EMPTIED, "/reg:" + VIEW, "/f")
         if wine(env, "msiexec", "/i", msi, "REINSTALL=ALL", "REINSTALLMODE=omus", "/qn") != 0:
             failures.append("msiexec /i REINSTALL=ALL failed")
         check_installed(env, scratch, others, failures, "repaired")
@@ -218,7 +227,7 @@ def main():
             failures.append("msiexec /i of a version and then the next failed")
         installed = check_installed(env, scratch, others, failures, "upgraded")
         products = [values.get("displayversion") for (view, key), values in installed.items()
-                    if view == "64" and key.startswith(UNINSTALL_KEY)
+                    if view == VIEW and key.startswith(UNINSTALL_KEY)
                     and values.get("displayname") == "Quirebinder"]
         if products != [newer_version]:
             failures.append(f"upgraded: products registered {products}, not [{newer_version!r}]")
@@ -234,8 +243,8 @@ def main():
         shutil.rmtree(scratch, ignore_errors=True)
 
     for failure in failures:
-        print("package test:", failure, file=sys.stderr)
-    print("package test:", "FAILED" if failures else "passed",
+        print(f"package test ({MACHINE}):", failure, file=sys.stderr)
+    print(f"package test ({MACHINE}):", "FAILED" if failures else "passed",
           f"({sum(1 for _ in expected_values())} registry values)")
     return 1 if failures else 0
 

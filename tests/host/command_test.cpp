@@ -15,6 +15,7 @@
 #include "book/text_reader.h"
 #include "host/console.h"
 #include "host/exit_codes.h"
+#include "host/registration.h"
 #include "tests/book/book_test_support.h"
 #include "tests/support/fixture_books.h"
 #include "tests/support/mobi_builder.h"
@@ -34,7 +35,7 @@ std::wstring host_folder()
 
 std::wstring module_path()
 {
-    return host_folder() + L"\\quirebinder64.dll";
+    return host_folder() + L"\\" QB_MODULE_FILE;
 }
 
 std::wstring book(const std::string& name)
@@ -76,7 +77,7 @@ HANDLE inheritable_file(const std::wstring& path)
 // while_running is called once the program has started.
 template <class Action>
 HostRun run_host(const std::wstring& command_line, const std::wstring& folder,
-                 Action while_running)
+                 Action while_running, const std::wstring& program_folder = host_folder())
 {
     const std::wstring out_path = folder + L"\\stdout.txt";
     const std::wstring err_path = folder + L"\\stderr.txt";
@@ -88,7 +89,7 @@ HostRun run_host(const std::wstring& command_line, const std::wstring& folder,
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = out;
     startup.hStdError = err;
-    const std::wstring program = host_folder() + L"\\quirebinder.exe";
+    const std::wstring program = program_folder + L"\\quirebinder.exe";
     std::wstring line = L"\"" + program + L"\" " + command_line;
     PROCESS_INFORMATION process = {};
     HostRun run;
@@ -239,7 +240,7 @@ TEST(HostCommand, EachFailureHasItsOwnExitCodeAndMessage)
     ASSERT_NE(0u, GetShortPathNameW(own.c_str(), short_name, MAX_PATH));
     // Not a module, in the current folder under the name of the one beside
     // the host: a relative --dll names this one.
-    ASSERT_TRUE(CopyFileW(not_com.c_str(), (folder + L"\\quirebinder64.dll").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(not_com.c_str(), (folder + L"\\" QB_MODULE_FILE).c_str(), FALSE));
     mobi_test::MobiBuilder encrypted;
     encrypted.encryption = 2;
     encrypted.add_text(100);
@@ -268,7 +269,7 @@ TEST(HostCommand, EachFailureHasItsOwnExitCodeAndMessage)
          EXIT_NO_MODULE, "cannot load module"},
         {L"thumbnail \"" + book("cafe-noir.mobi") + L"\" --dll \"" + not_com + L"\"",
          EXIT_NO_MODULE, "not a COM module"},
-        {L"thumbnail \"" + book("cafe-noir.mobi") + L"\" --dll quirebinder64.dll", EXIT_NO_MODULE,
+        {L"thumbnail \"" + book("cafe-noir.mobi") + L"\" --dll " QB_MODULE_FILE, EXIT_NO_MODULE,
          "not a COM module"},
         {L"properties \"" + book("cafe-noir.mobi") + L"\"", EXIT_NO_MODULE,
          "cannot create the registered class"},
@@ -458,7 +459,8 @@ TEST(HostCommand, RegisteredClassServesWithoutDll)
         {L"register", EXIT_OK, "Registered "},
         {cover, EXIT_OK, "(192x256)"},
         {L"text \"" + book("cafe-noir.mobi") + L"\"", EXIT_OK, "stormy night"},
-        {L"unregister", EXIT_OK, "Unregistered the 64-bit module"},
+        {L"unregister", EXIT_OK,
+         sizeof(void*) == 8 ? "Unregistered the 64-bit module" : "Unregistered the 32-bit module"},
         {cover, EXIT_NO_MODULE, ""},
     };
     for (const Step& step : steps) {
@@ -466,6 +468,54 @@ TEST(HostCommand, RegisteredClassServesWithoutDll)
         const HostRun run = run_host(step.args, folder);
         EXPECT_EQ(step.exit_code, run.exit_code) << run.err;
         EXPECT_NE(std::string::npos, run.out.find(step.output)) << run.out;
+    }
+}
+
+// The 32-bit host under WOW64 with both modules beside it, per machine and
+// per user: each module's class in its own registry view, and neither left
+// after unregister.
+TEST(HostCommand, RegistersBothModulesBesideItInTheirViewsUnderWow64)
+{
+    if (sizeof(void*) == 8 || !is_64bit_windows())
+        GTEST_SKIP() << "only the 32-bit host on 64-bit Windows writes both views";
+    const std::wstring folder = scratch_folder();
+    // The host reads only the names of the modules beside it.
+    const std::wstring copies[][2] = {{L"quirebinder.exe", L"quirebinder.exe"},
+                                      {QB_MODULE_FILE, L"quirebinder32.dll"},
+                                      {QB_MODULE_FILE, L"quirebinder64.dll"}};
+    for (const auto& copy : copies)
+        ASSERT_TRUE(CopyFileW((host_folder() + L"\\" + copy[0]).c_str(),
+                              (folder + L"\\" + copy[1]).c_str(), FALSE));
+    const auto server = [](HKEY root, REGSAM view) {
+        HKEY key = nullptr;
+        wchar_t text[MAX_PATH] = {};
+        DWORD size = sizeof(text) - sizeof(wchar_t);
+        if (RegOpenKeyExW(root,
+                          L"Software\\Classes\\CLSID\\{BA91BBAF-9243-49BD-B0DA-97BFC25EB976}"
+                          L"\\InprocServer32",
+                          0, KEY_QUERY_VALUE | view, &key) == ERROR_SUCCESS) {
+            RegQueryValueExW(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size);
+            RegCloseKey(key);
+        }
+        return std::wstring(text);
+    };
+    for (const std::wstring scope : {L"", L" --user"}) {
+        SCOPED_TRACE(utf8(scope));
+        const HKEY root = scope.empty() ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+        HostRun run = run_host(L"register" + scope, folder, [] {}, folder);
+        EXPECT_EQ(0u, run.exit_code) << run.err;
+        EXPECT_NE(std::string::npos, run.out.find("quirebinder64.dll (64-bit")) << run.out;
+        EXPECT_NE(std::string::npos, run.out.find("quirebinder32.dll (32-bit")) << run.out;
+        // Wine 8 keeps one HKCU\Software\Classes for both views (Windows 7
+        // and later keep the user's CLSID per view): the 32-bit module, written
+        // last, is what both read there.
+        EXPECT_EQ(folder + (scope.empty() ? L"\\quirebinder64.dll" : L"\\quirebinder32.dll"),
+                  server(root, KEY_WOW64_64KEY));
+        EXPECT_EQ(folder + L"\\quirebinder32.dll", server(root, KEY_WOW64_32KEY));
+        run = run_host(L"unregister" + scope, folder, [] {}, folder);
+        EXPECT_EQ(0u, run.exit_code) << run.err;
+        EXPECT_EQ(L"", server(root, KEY_WOW64_64KEY));
+        EXPECT_EQ(L"", server(root, KEY_WOW64_32KEY));
     }
 }
 

@@ -1,6 +1,8 @@
 // The registration table written and removed in both registry views, per
 // machine and per user: every entry reads back as the table says, nothing
 // of ours is left afterwards, and another program's handlers survive both.
+// The 32-bit build runs these on 32-bit Windows, which has one view, and in
+// a 64-bit prefix, where 32-bit code writes both views through WOW64.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -123,6 +125,8 @@ class Registration : public ::testing::TestWithParam<Case> {
 protected:
     void SetUp() override
     {
+        if (GetParam().view == View::Bits64 && !is_64bit_windows())
+            GTEST_SKIP() << "32-bit Windows has no 64-bit registry view";
         clear_options();
         for (const View view : {View::Bits64, View::Bits32})
             unregister_module(GetParam().scope, view);
@@ -164,8 +168,18 @@ TEST_P(Registration, RoundTripsAndLeavesNothingOfOurs)
         EXPECT_TRUE(read_value(root, path, utf16(entry.value_name), c.view, &text)) << utf8(path);
         const auto machine =
             c.view == View::Bits64 ? registration::Machine::X64 : registration::Machine::X86;
-        EXPECT_EQ(utf16(registration::expand(entry.data, utf8(module), machine)), text)
+        const auto system =
+            is_64bit_windows() ? registration::Machine::X64 : registration::Machine::X86;
+        EXPECT_EQ(utf16(registration::expand(entry.data, utf8(module), machine, system)), text)
             << utf8(path);
+        // The preview host: the one under WOW64 only for the 32-bit module
+        // on 64-bit Windows, else the system's own.
+        if (entry.value_name == "AppID") {
+            EXPECT_EQ(c.view == View::Bits32 && is_64bit_windows()
+                          ? L"{534a1e02-d58f-44f0-b58b-36cbed287c7c}"
+                          : L"{6d2b5079-2f0b-48dd-ab7f-97cec514d30b}",
+                      text);
+        }
     }
     // The class, its server and threading model, the ProgID and its sheet
     // handler, the filter's class (three values) and persistent handler
@@ -248,6 +262,8 @@ namespace {
 // the 64-bit one goes too; the 32-bit module's own entries go at once.
 TEST(RegistrationViews, SharedEntriesStayUntilTheLastModuleGoes)
 {
+    if (!is_64bit_windows())
+        GTEST_SKIP() << "32-bit Windows has one registry view and one module";
     for (const View view : {View::Bits64, View::Bits32}) {
         unregister_module(Scope::Machine, view);
         ASSERT_EQ(S_OK, register_module(Scope::Machine, view, L"C:\\q.dll", nullptr));

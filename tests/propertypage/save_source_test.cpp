@@ -165,7 +165,7 @@ struct DialogDriver {
             sheet.insert(open), handled.insert(open);
         static DialogDriver* current;
         current = this;
-        const UINT_PTR timer = SetTimer(nullptr, 0, 20, [](HWND, UINT, UINT_PTR, DWORD) {
+        const UINT_PTR timer = SetTimer(nullptr, 0, 20, [](HWND, UINT, UINT_PTR, DWORD) CALLBACK {
             current->look();
         });
         SendMessageW(button, BM_CLICK, 0, 0);
@@ -192,7 +192,7 @@ struct DialogDriver {
             std::wstring text;
             EnumChildWindows(
                 dialog,
-                [](HWND child, LPARAM out) {
+                [](HWND child, LPARAM out) CALLBACK -> BOOL {
                     wchar_t name[16] = {};
                     GetClassNameW(child, name, 16);
                     if (_wcsicmp(name, L"Static") == 0)

@@ -29,7 +29,7 @@ struct PageSink {
     std::vector<HPROPSHEETPAGE> pages;
     HRESULT offer(IShellPropSheetExt* handler)
     {
-        const auto add = [](HPROPSHEETPAGE page, LPARAM self) {
+        const auto add = [](HPROPSHEETPAGE page, LPARAM self) CALLBACK -> BOOL {
             auto* sink = reinterpret_cast<PageSink*>(self);
             if (sink->answer)
                 sink->pages.push_back(page);
@@ -61,7 +61,7 @@ inline std::vector<HWND> dialogs_of(DWORD thread)
     std::vector<HWND> found;
     EnumThreadWindows(
         thread,
-        [](HWND window, LPARAM list) {
+        [](HWND window, LPARAM list) CALLBACK -> BOOL {
             wchar_t name[16] = {};
             GetClassNameW(window, name, 16);
             if (IsWindowVisible(window) && std::wstring(name) == L"#32770")

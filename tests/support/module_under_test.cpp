@@ -33,7 +33,7 @@ const ModuleUnderTest& qb_module()
 {
     static const ModuleUnderTest module = [] {
         ModuleUnderTest m;
-        m.dll = LoadLibraryW(L"quirebinder64.dll");
+        m.dll = LoadLibraryW(QB_MODULE_FILE);
         if (m.dll) {
             bind(m.dll, "DllGetClassObject", m.DllGetClassObject);
             bind(m.dll, "DllCanUnloadNow", m.DllCanUnloadNow);
@@ -43,7 +43,7 @@ const ModuleUnderTest& qb_module()
         return m;
     }();
     if (!module.dll || !module.DllGetClassObject || !module.DllCanUnloadNow)
-        ADD_FAILURE() << "quirebinder64.dll or its exports not found";
+        ADD_FAILURE() << "the module or its exports not found";
     return module;
 }
 

@@ -1,4 +1,5 @@
-// Test access to quirebinder64.dll through its exports, as the shell uses it,
+// Test access to the module of the build (quirebinder64.dll or
+// quirebinder32.dll, QB_MODULE_FILE) through its exports, as the shell uses it,
 // plus the registry settings and the diagnostics log it reads and writes.
 #pragma once
 

@@ -8,11 +8,15 @@
 
 // GDI objects of this process. Wine's GetGuiResources answers 0 for every
 // process, so under Wine the objects are counted in the GDI handle table
-// that the PEB points to (x64 offset 0xF8), one entry of 24 bytes per handle,
-// whose type byte is nonzero while the object lives.
+// that the PEB points to (offset 0xF8 on x64, 0x94 on x86), one entry of 24
+// bytes per handle in both, whose type byte is nonzero while the object lives.
 DWORD gdi_objects()
 {
-    static_assert(sizeof(void*) == 8, "the PEB offset is that of x64");
+#ifdef _WIN64
+    constexpr std::size_t GDI_TABLE_OFFSET = 0xF8;
+#else
+    constexpr std::size_t GDI_TABLE_OFFSET = 0x94;
+#endif
     const DWORD reported = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
     if (reported != 0)
         return reported;
@@ -33,7 +37,7 @@ DWORD gdi_objects()
                         nullptr) != 0)
         return 0;
     const BYTE* peb = reinterpret_cast<const BYTE*>(basic.PebBaseAddress);
-    const Entry* table = *reinterpret_cast<const Entry* const*>(peb + 0xF8);
+    const Entry* table = *reinterpret_cast<const Entry* const*>(peb + GDI_TABLE_OFFSET);
     DWORD count = 0;
     for (std::size_t i = 0; table && i < 0x10000; ++i)
         count += table[i].type != 0;
