@@ -1,6 +1,7 @@
 // quirebinder register|unregister [--user] [--dll MODULE]: the registration
 // table written or removed for the modules beside the host (the 64-bit one
-// in the 64-bit view, the 32-bit one in the 32-bit view), or for the one
+// in the 64-bit view - on Windows on ARM the ARM64 one, since the views of
+// x64 and ARM64 are one - the 32-bit one in the 32-bit view), or for the one
 // module given, in the view its machine type asks for.
 #include <windows.h>
 
@@ -20,14 +21,34 @@ struct Module {
     View view;
 };
 
-bool is_64bit_windows()
+// The machine of the Windows that runs the host: IMAGE_FILE_MACHINE_AMD64,
+// _ARM64 or _I386. Windows on ARM also runs x64 and x86 programs, under
+// emulation; IsWow64Process2 (Windows 10) tells its machine to them too.
+WORD windows_machine()
 {
+    using IsWow64Process2Function = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
+    const auto is_wow64_process2 = reinterpret_cast<IsWow64Process2Function>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"),
+                                               "IsWow64Process2")));
+    USHORT process = 0;
+    USHORT native = 0;
+    if (is_wow64_process2 && is_wow64_process2(GetCurrentProcess(), &process, &native))
+        return native;
 #ifdef _WIN64
-    return true;
+    return IMAGE_FILE_MACHINE_AMD64;
 #else
     BOOL wow64 = FALSE;
-    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64 ? IMAGE_FILE_MACHINE_AMD64
+                                                                : IMAGE_FILE_MACHINE_I386;
 #endif
+}
+
+// The module the shell's native (64-bit) processes load: on Windows on ARM
+// they are ARM64 processes, and x64 programs there read the same view.
+WORD native_64bit_module_machine()
+{
+    const WORD machine = windows_machine();
+    return machine == IMAGE_FILE_MACHINE_I386 ? 0 : machine;
 }
 
 // The machine field of a PE file's header; 0 when the file is not one.
@@ -91,7 +112,7 @@ bool choose_modules(const Arguments& args, bool must_exist, std::vector<Module>*
             return false;
         }
         const WORD machine = pe_machine(path);
-        if (machine == IMAGE_FILE_MACHINE_AMD64 && is_64bit_windows()) {
+        if (machine != 0 && machine == native_64bit_module_machine()) {
             modules->push_back({path, View::Bits64});
         } else if (machine == IMAGE_FILE_MACHINE_I386) {
             modules->push_back({path, View::Bits32});
@@ -102,10 +123,14 @@ bool choose_modules(const Arguments& args, bool must_exist, std::vector<Module>*
         return true;
     }
     const std::wstring folder = host_folder();
-    const Module beside[] = {{folder + L"\\quirebinder64.dll", View::Bits64},
-                             {folder + L"\\quirebinder32.dll", View::Bits32}};
+    const WORD native = native_64bit_module_machine();
+    const Module beside[] = {
+        {folder + (native == IMAGE_FILE_MACHINE_ARM64 ? L"\\quirebinderarm64.dll"
+                                                      : L"\\quirebinder64.dll"),
+         View::Bits64},
+        {folder + L"\\quirebinder32.dll", View::Bits32}};
     for (const Module& module : beside) {
-        if (module.view == View::Bits64 && !is_64bit_windows())
+        if (module.view == View::Bits64 && native == 0)
             continue;
         if (!must_exist || exists(module.path))
             modules->push_back(module);

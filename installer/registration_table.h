@@ -23,7 +23,8 @@ constexpr char PREVIEW_CLSID_TEXT[] = "{8A5B7DE6-40AE-4FD0-9C3B-AB9A17C761E4}";
 constexpr char MODULE_PATH[] = "<module>";
 // Stands for the AppID of the shell's preview host of the module's machine:
 // a 64-bit module runs in the 64-bit host, a 32-bit one in its host under
-// WOW64.
+// WOW64. On Windows on ARM the 64-bit host is an ARM64 program with the
+// same AppID, so an ARM64 module takes Machine::X64's.
 constexpr char PREVIEW_HOST[] = "<preview-host>";
 
 enum class Machine { X64, X86 };

@@ -14,17 +14,23 @@ for preset in x86 x64; do
     cmake --build --preset "$preset"
 done
 cmake --build --preset native --target msi
+# The ARM64 module and host, with the toolchain tools/arm64_toolchain.sh made.
+cmake --preset arm64 >/dev/null
+cmake --build --preset arm64
 
 python3 tools/make_no_cover_bitmap.py --check
 python3 tools/check_module.py build/x86/bin/quirebinder32.dll build/x64/bin/quirebinder64.dll
+python3 tools/check_module.py build/arm64/bin/quirebinderarm64.dll
 # The check must also fail where it should: the 32-bit module under the
-# 64-bit name (machine, subsystem), and a DLL with other exports, imports and
-# no resources.
+# 64-bit name (machine, subsystem), a DLL with other exports, imports and
+# no resources, and the x64 module under the ARM64 name.
 wrong=build/module-check
 rm -rf "$wrong" && mkdir -p "$wrong/machine" "$wrong/other"
 cp build/x86/bin/quirebinder32.dll "$wrong/machine/quirebinder64.dll"
 cp build/x64/propsys/full/propsys.dll "$wrong/other/quirebinder64.dll"
-for dll in "$wrong/machine/quirebinder64.dll" "$wrong/other/quirebinder64.dll"; do
+cp build/x64/bin/quirebinder64.dll "$wrong/machine/quirebinderarm64.dll"
+for dll in "$wrong/machine/quirebinder64.dll" "$wrong/other/quirebinder64.dll" \
+    "$wrong/machine/quirebinderarm64.dll"; do
     if python3 tools/check_module.py "$dll" >/dev/null; then
         echo "module check passed $dll, which it must refuse" >&2
         exit 1
