@@ -55,6 +55,8 @@ export DISPLAY="$display"
 # test processes.
 build/x64/wine-run.sh cmd /c exit 0 >/dev/null 2>&1 </dev/null || true
 ctest --preset x64
+# The ARM64 host and module under an emulated arm64 Wine, where there is one.
+./tools/arm64_emulated_run.sh
 
 # The installer package, installed and removed in a fresh prefix of its own.
 python3 tools/test_msi.py build/native/installer/package build/msi-prefix
