@@ -122,7 +122,8 @@ mkdir -p "$root/build/headers" "$root/build/crt"
 (cd "$root/build/crt" && "$mingw_src/mingw-w64-crt/configure" -q \
     --host=$TRIPLE --prefix="$prefix" --enable-libarm64 --disable-lib32 --disable-lib64 \
     CC=$TRIPLE-clang AR=$TRIPLE-ar RANLIB=$TRIPLE-ranlib DLLTOOL=$TRIPLE-dlltool \
-    && nice make -s -j"$jobs" && make -s install)
+    && { nice make -s -j"$jobs" >"$root/build/crt.log" 2>&1 ||
+        { tail -n 30 "$root/build/crt.log" >&2; exit 1; }; } && make -s install >/dev/null)
 
 # The compiler-rt builtins, into the private resource directory.
 cmake -S "$llvm_src/compiler-rt/lib/builtins" -B "$root/build/builtins" -G Ninja \
