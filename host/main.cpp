@@ -78,7 +78,8 @@ const Command COMMANDS[] = {
     {L"register", run_register, {L"--dll"}, {L"--user"},
      L"quirebinder register [--user] [--dll MODULE]",
      L"Registers the modules beside quirebinder.exe (quirebinder64.dll in the\n"
-     L"64-bit registry, quirebinder32.dll in the 32-bit one), or only MODULE.\n"
+     L"64-bit registry - quirebinderarm64.dll on Windows on ARM - and\n"
+     L"quirebinder32.dll in the 32-bit one), or only MODULE.\n"
      L"  --user        for the current user only, without administrator rights;\n"
      L"                the property handler (Details pane, columns) needs the\n"
      L"                machine-wide registration\n"

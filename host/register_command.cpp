@@ -1,6 +1,7 @@
 // quirebinder register|unregister [--user] [--dll MODULE]: the registration
 // table written or removed for the modules beside the host (the 64-bit one
-// in the 64-bit view, the 32-bit one in the 32-bit view), or for the one
+// in the 64-bit view - on Windows on ARM the ARM64 one, since the views of
+// x64 and ARM64 are one - the 32-bit one in the 32-bit view), or for the one
 // module given, in the view its machine type asks for.
 #include <windows.h>
 
@@ -19,6 +20,14 @@ struct Module {
     std::wstring path;
     View view;
 };
+
+// The module the shell's native (64-bit) processes load: on Windows on ARM
+// they are ARM64 processes, and x64 programs there read the same view.
+WORD native_64bit_module_machine()
+{
+    const WORD machine = windows_machine();
+    return machine == IMAGE_FILE_MACHINE_I386 ? 0 : machine;
+}
 
 // The machine field of a PE file's header; 0 when the file is not one.
 WORD pe_machine(const std::wstring& path)
@@ -81,7 +90,7 @@ bool choose_modules(const Arguments& args, bool must_exist, std::vector<Module>*
             return false;
         }
         const WORD machine = pe_machine(path);
-        if (machine == IMAGE_FILE_MACHINE_AMD64 && is_64bit_windows()) {
+        if (machine != 0 && machine == native_64bit_module_machine()) {
             modules->push_back({path, View::Bits64});
         } else if (machine == IMAGE_FILE_MACHINE_I386) {
             modules->push_back({path, View::Bits32});
@@ -92,10 +101,14 @@ bool choose_modules(const Arguments& args, bool must_exist, std::vector<Module>*
         return true;
     }
     const std::wstring folder = host_folder();
-    const Module beside[] = {{folder + L"\\quirebinder64.dll", View::Bits64},
-                             {folder + L"\\quirebinder32.dll", View::Bits32}};
+    const WORD native = native_64bit_module_machine();
+    const Module beside[] = {
+        {folder + (native == IMAGE_FILE_MACHINE_ARM64 ? L"\\quirebinderarm64.dll"
+                                                      : L"\\quirebinder64.dll"),
+         View::Bits64},
+        {folder + L"\\quirebinder32.dll", View::Bits32}};
     for (const Module& module : beside) {
-        if (module.view == View::Bits64 && !is_64bit_windows())
+        if (module.view == View::Bits64 && native == 0)
             continue;
         if (!must_exist || exists(module.path))
             modules->push_back(module);

@@ -155,14 +155,31 @@ REGSAM view_flag(View view)
     return view == View::Bits64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
 }
 
-bool is_64bit_windows()
+// The machine of the Windows that runs the program: IMAGE_FILE_MACHINE_AMD64,
+// _ARM64 or _I386. Windows on ARM also runs x64 and x86 programs, under
+// emulation; IsWow64Process2 (Windows 10) tells its machine to them too.
+WORD windows_machine()
 {
+    using IsWow64Process2Function = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
+    const auto is_wow64_process2 = reinterpret_cast<IsWow64Process2Function>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"),
+                                               "IsWow64Process2")));
+    USHORT process = 0;
+    USHORT native = 0;
+    if (is_wow64_process2 && is_wow64_process2(GetCurrentProcess(), &process, &native))
+        return native;
 #ifdef _WIN64
-    return true;
+    return IMAGE_FILE_MACHINE_AMD64;
 #else
     BOOL wow64 = FALSE;
-    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64 ? IMAGE_FILE_MACHINE_AMD64
+                                                                : IMAGE_FILE_MACHINE_I386;
 #endif
+}
+
+bool is_64bit_windows()
+{
+    return windows_machine() != IMAGE_FILE_MACHINE_I386;
 }
 
 bool entry_location(const Entry& entry, Scope scope, HKEY* root, std::wstring* path)

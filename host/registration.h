@@ -21,6 +21,10 @@ bool entry_location(const registration::Entry& entry, Scope scope, HKEY* root,
 // KEY_WOW64_64KEY or KEY_WOW64_32KEY.
 REGSAM view_flag(View view);
 
+// The machine of the Windows that runs the program (IMAGE_FILE_MACHINE_AMD64,
+// _ARM64 or _I386), also for a program under WOW64 or emulation.
+WORD windows_machine();
+
 // True on 64-bit Windows, also in a 32-bit program under WOW64: the registry
 // has two views there. 32-bit Windows has one, which both flags open.
 bool is_64bit_windows();

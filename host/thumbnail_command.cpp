@@ -18,7 +18,6 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-constexpr UINT DEFAULT_SIZE = 256;
 constexpr UINT LARGEST_SIZE = 2560;  // the shell's largest thumbnail
 
 // A GDI bitmap deleted on every way out.

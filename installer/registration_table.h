@@ -25,6 +25,8 @@ constexpr char MODULE_PATH[] = "<module>";
 // system's own host for a module of the system's machine (a 64-bit module on
 // 64-bit Windows, a 32-bit one on 32-bit Windows), the host under WOW64 for
 // a 32-bit module on 64-bit Windows.
+// On Windows on ARM the 64-bit host is an ARM64 program with the same
+// AppID, so an ARM64 module takes Machine::X64's.
 constexpr char PREVIEW_HOST[] = "<preview-host>";
 
 // A module's machine, or the machine of the Windows it is registered on.

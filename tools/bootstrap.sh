@@ -47,3 +47,7 @@ if [ -n "$missing" ]; then
     # shellcheck disable=SC2086
     $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends $missing
 fi
+
+# The ARM64 toolchain, built once per machine in a cache folder (see the
+# script); quiet when it is there already.
+"$(dirname "$0")/arm64_toolchain.sh" >/dev/null

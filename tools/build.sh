@@ -1,6 +1,6 @@
 #!/bin/sh
-# Builds everything a user gets: both modules, quirebinder.exe for both
-# machines and the installer package. Then shows the host at work under
+# Builds everything a user gets: the three modules, quirebinder.exe for
+# x86, x64 and ARM64, and the installer package. Then shows the host at work under
 # Wine on a sample book: writes its thumbnail and prints its properties.
 set -eu
 cd "$(dirname "$0")/.."
@@ -13,6 +13,8 @@ done
 # The host under Wine: quirebinder.exe beside the module and the tests'
 # stand-in propsys.dll (README, "Running the host under Wine").
 cmake --build --preset x64 --target qb_host_wine
+cmake --preset arm64 >/dev/null
+cmake --build --preset arm64 --target quirebinder quirebinder_host
 cmake --preset native >/dev/null
 cmake --build --preset native --target msi
 
@@ -21,6 +23,8 @@ echo "quirebinder32.dll: $(pwd)/build/x86/bin/quirebinder32.dll"
 echo "quirebinder64.dll: $(pwd)/build/x64/bin/quirebinder64.dll"
 echo "quirebinder.exe:   $(pwd)/build/x64/bin/quirebinder.exe (x86_64)"
 echo "                   $(pwd)/build/x86/bin/quirebinder.exe (i686)"
+echo "quirebinderarm64.dll: $(pwd)/build/arm64/bin/quirebinderarm64.dll"
+echo "quirebinder.exe:   $(pwd)/build/arm64/bin/quirebinder.exe (ARM64)"
 echo "installers:        $(ls "$(pwd)"/build/native/quirebinder-*-x64.msi | tail -n 1) (64-bit Windows)"
 echo "                   $(ls "$(pwd)"/build/native/quirebinder-*-x86.msi | tail -n 1) (32-bit Windows)"
 

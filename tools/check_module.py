@@ -2,7 +2,7 @@
 """Checks the built modules: machine type, subsystem version, exports,
 imports (system DLLs only, common controls and dialogs among them) and
 resources (manifest, version, the page's dialog and bitmap).
-Usage: check_module.py quirebinder32.dll quirebinder64.dll"""
+Usage: check_module.py quirebinder32.dll quirebinder64.dll quirebinderarm64.dll"""
 import struct
 import sys
 
@@ -17,6 +17,7 @@ PAGE_LANGUAGES = {0x409, 0x411, 0x804}
 EXPECTED = {
     "quirebinder32.dll": (0x14C, (5, 1)),
     "quirebinder64.dll": (0x8664, (5, 2)),
+    "quirebinderarm64.dll": (0xAA64, (6, 2)),
 }
 VERSION_STRINGS = {
     "FileVersion": "1.1.1271",

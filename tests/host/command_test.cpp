@@ -241,6 +241,12 @@ TEST(HostCommand, EachFailureHasItsOwnExitCodeAndMessage)
     // Not a module, in the current folder under the name of the one beside
     // the host: a relative --dll names this one.
     ASSERT_TRUE(CopyFileW(not_com.c_str(), (folder + L"\\" QB_MODULE_FILE).c_str(), FALSE));
+    // A DLL whose header names the ARM64 machine: not for x64 Windows.
+    Bytes arm64 = read_file(not_com);
+    const std::size_t pe = arm64[0x3C] | arm64[0x3D] << 8;
+    arm64[pe + 4] = 0x64;
+    arm64[pe + 5] = 0xAA;
+    write_file(folder + L"\\arm64.dll", arm64);
     mobi_test::MobiBuilder encrypted;
     encrypted.encryption = 2;
     encrypted.add_text(100);
@@ -274,6 +280,8 @@ TEST(HostCommand, EachFailureHasItsOwnExitCodeAndMessage)
         {L"properties \"" + book("cafe-noir.mobi") + L"\"", EXIT_NO_MODULE,
          "cannot create the registered class"},
         {L"register --dll \"" + folder + L"\\none.dll\"", EXIT_NO_MODULE, "no such module"},
+        {L"register --dll \"" + folder + L"\\arm64.dll\"", EXIT_NO_MODULE,
+         "not a module for this system"},
         {L"sheet \"" + folder + L"\\missing.mobi\"", EXIT_NO_FILE, "no such file"},
         {L"text \"" + folder + L"\\missing.mobi\"" + dll, EXIT_NO_FILE, "no such file"},
         {L"text \"" + book("palmdoc.pdb") + L"\"" + dll, EXIT_NOT_MOBI, "not a MOBI book"},

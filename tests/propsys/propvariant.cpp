@@ -176,9 +176,12 @@ extern "C" HRESULT WINAPI InitPropVariantFromStringVector(PCWSTR* strings, ULONG
     }
     if (!strings)
         return E_INVALIDARG;
-    if (count > SIZE_MAX / sizeof(PWSTR))
+    // Counted in 64 bits: the product cannot wrap there, only exceed a
+    // 32-bit size_t.
+    const std::uint64_t bytes = std::uint64_t(count) * sizeof(PWSTR);
+    if (bytes > SIZE_MAX)
         return E_OUTOFMEMORY;
-    const auto elements = static_cast<PWSTR*>(CoTaskMemAlloc(count * sizeof(PWSTR)));
+    const auto elements = static_cast<PWSTR*>(CoTaskMemAlloc(std::size_t(bytes)));
     if (!elements)
         return E_OUTOFMEMORY;
     for (ULONG i = 0; i < count; ++i) {
