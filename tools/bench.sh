@@ -50,8 +50,8 @@ mkdir -p build/bench
 : >"$results"
 # Shows a step's output (in file $1) and keeps its key=value lines for the end.
 report() {
-    grep -v '^[a-z_]*=' "$1" || true
-    grep '^[a-z_]*=' "$1" >>"$results" || true
+    grep -v '^[a-z0-9_]*=' "$1" || true
+    grep '^[a-z0-9_]*=' "$1" >>"$results" || true
 }
 # Runs a step and reports it.
 step() {
@@ -126,7 +126,7 @@ report build/bench/soak.txt
 bench32() {
     "$@" >build/bench/step.txt 2>&1 </dev/null ||
         { cat build/bench/step.txt; echo "bench: '$*' failed" >&2; exit 1; }
-    sed 's/^\([a-z_]*\)=/\1_32=/' build/bench/step.txt >build/bench/step32.txt
+    sed 's/^\([a-z0-9_]*\)=/\1_32=/' build/bench/step.txt >build/bench/step32.txt
     report build/bench/step32.txt
 }
 if not_run=$(./tools/can_run_32bit.sh); then
