@@ -7,6 +7,7 @@
 //   <guide><reference type="text" title="Start" filepos=0000001234 /></guide>
 #include "reading_start.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "big_endian.h"
@@ -15,12 +16,19 @@
 namespace {
 
 constexpr std::uint64_t MAX_SCANNED = 64 * 1024;
+// Text records read at most for each step, empty ones too.
+constexpr std::uint32_t MAX_SCANNED_RECORDS = 64;
+const std::string GUIDE_END = "</guide";
+constexpr std::size_t LABEL_BYTES = 64;  // of a link's label looked at
 constexpr std::uint32_t START_OFFSET = 116;
 constexpr std::size_t TAG_KEPT = 256;  // bytes of a tag looked at
 // A block is still a link when this little text stands beside its links
 // (numbers, page numbers, dots); a heading before the links is this short.
 constexpr std::size_t LINK_BLOCK_OWN_TEXT = 8;
 constexpr std::size_t HEADING_TEXT = 80;
+// An unlinked entry under a contents heading (a name, a numbered title) is
+// this short.
+constexpr std::size_t ENTRY_TEXT = 48;
 
 const char* const BLOCKS[] = {"p",  "div", "br", "h1", "h2",         "h3",    "h4",    "h5",
                               "h6", "li",  "tr", "blockquote", "body", "table", "ul",    "ol",
@@ -80,6 +88,71 @@ bool parse_offset(const std::string& digits, std::uint64_t& offset)
     return true;
 }
 
+// A block's text, lower case (ASCII, and Cyrillic capitals in UTF-8),
+// without surrounding spaces and closing punctuation.
+std::string heading_key(const std::string& text)
+{
+    std::string key;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == 0xD0 && i + 1 < text.size()) {
+            const unsigned char next = static_cast<unsigned char>(text[i + 1]);
+            if (next >= 0x90 && next <= 0x9F) {
+                key += char(0xD0), key += char(next + 0x20), ++i;  // А-П as а-п
+                continue;
+            }
+            if (next >= 0xA0 && next <= 0xAF) {
+                key += char(0xD1), key += char(next - 0x20), ++i;  // Р-Я as р-я
+                continue;
+            }
+        }
+        key += lower(char(c));
+    }
+    while (!key.empty() && (key.back() == ' ' || key.back() == ':' || key.back() == '.'))
+        key.pop_back();
+    return key;
+}
+
+// A contents heading in the book's language.
+bool contents_heading(const std::string& text)
+{
+    static const char* const HEADINGS[] = {
+        "contents", "the contents", "table of contents", "toc", "content", "inhalt", "inhaltsverzeichnis",
+        "sommaire", "indice", "contenido", "contenidos", "inhoud", "sisällys", "spis treści", "innehåll",
+        "\xE7\x9B\xAE\xE9\x8C\x84",                                  // 目錄
+        "\xE7\x9B\xAE\xE5\xBD\x95",                                  // 目录
+        "\xE7\x9B\xAE\xE6\xAC\xA1",                                  // 目次
+        "\xD0\xBE\xD0\xB3\xD0\xBB\xD0\xB0\xD0\xB2\xD0\xBB\xD0\xB5\xD0\xBD\xD0\xB8\xD0\xB5",  // оглавление
+        "\xD1\x81\xD0\xBE\xD0\xB4\xD0\xB5\xD1\x80\xD0\xB6\xD0\xB0\xD0\xBD\xD0\xB8\xD0\xB5",  // содержание
+        "\xD1\x81\xD1\x8A\xD0\xB4\xD1\x8A\xD1\x80\xD0\xB6\xD0\xB0\xD0\xBD\xD0\xB8\xD0\xB5",  // съдържание
+    };
+    const std::string key = heading_key(text);
+    for (const char* heading : HEADINGS)
+        if (key == heading)
+            return true;
+    // "Table des matières" and "Índice" in any code page or reference.
+    return key.compare(0, 14, "table des mati") == 0 ||
+           (key.size() >= 5 && key.size() <= 10 && key.compare(key.size() - 5, 5, "ndice") == 0);
+}
+
+// An entry that starts or ends with a number ("190 A Four-Leaved Clover",
+// "Setting up 1.2.2").
+bool numbered(const std::string& text)
+{
+    const std::string key = heading_key(text);
+    auto number = [](const std::string& word) {
+        if (word.empty() || word.size() > 12 || word[0] < '0' || word[0] > '9')
+            return false;
+        for (const char c : word)
+            if ((c < '0' || c > '9') && c != '.')
+                return false;
+        return true;
+    };
+    const std::size_t first = key.find(' '), last = key.rfind(' ');
+    return first != std::string::npos &&
+           (number(key.substr(0, first)) || number(key.substr(last + 1)));
+}
+
 }  // namespace
 
 bool exth_start_offset(const std::vector<std::uint8_t>& record0, std::uint32_t& offset)
@@ -123,6 +196,36 @@ bool guide_text_start(const std::string& markup, std::uint64_t& offset)
     return false;
 }
 
+bool landmark_start(const std::string& markup, std::uint64_t& offset)
+{
+    const std::string text = lowered(markup.substr(0, std::size_t(std::min<std::uint64_t>(markup.size(), MAX_SCANNED))));
+    for (std::size_t at = text.find("<a "); at != std::string::npos; at = text.find("<a ", at + 1)) {
+        // The tag, within TAG_KEPT bytes (so that each byte is looked at a
+        // bounded number of times).
+        const std::size_t end = text.substr(at, TAG_KEPT).find('>');
+        if (end == std::string::npos)
+            continue;
+        // The link's label: its text, tags left out, within a few bytes.
+        std::string label;
+        bool in_tag = false;
+        for (std::size_t k = at + end + 1; k < text.size() && k < at + end + 1 + LABEL_BYTES; ++k) {
+            if (text.compare(k, 3, "</a") == 0)
+                break;
+            const char c = text[k];
+            if (c == '<' || c == '>')
+                in_tag = c == '<';
+            else if (!in_tag && (c != ' ' || (!label.empty() && label.back() != ' ')))
+                label += c == '\t' || c == '\n' || c == '\r' ? ' ' : c;
+        }
+        while (!label.empty() && label.back() == ' ')
+            label.pop_back();
+        if ((label == "begin reading" || label == "start" || label == "start reading") &&
+            parse_offset(attribute(text.substr(at, end), "filepos"), offset))
+            return true;
+    }
+    return false;
+}
+
 bool ContentsSkipper::feed(const std::string& bytes)
 {
     for (const char c : bytes) {
@@ -139,8 +242,8 @@ bool ContentsSkipper::feed(const std::string& bytes)
             in_tag_ = true;
             tag_start_ = offset_;
             tag_.clear();
-        } else if (!skipping_ && static_cast<unsigned char>(c) > ' ') {
-            text_character();
+        } else if (!skipping_) {
+            text_character(c);
         }
         ++offset_;
         if (offset_ >= MAX_SCANNED && answer_ == Answer::open)
@@ -184,93 +287,124 @@ void ContentsSkipper::tag_ended()
     for (const char* block : BLOCKS)
         if (name == block) {
             block_boundary(tag_start_);
+            // A page break after the entries under a contents heading ends them.
+            if (name == "mbp:pagebreak" && answer_ == Answer::open && contents_heading_ && entries_ >= 2)
+                decide(tag_start_);
+            // A heading's text counts as its own, linked or not: a chapter
+            // heading that links back to the contents is no contents entry.
+            heading_block_ = !closing && name.size() == 2 && name[0] == 'h' && name[1] >= '1' && name[1] <= '6';
             return;
         }
 }
 
-// The block that ends here: a link, the table's heading, or text of its
-// own, which ends the table (or says there is none).
+// The block that ends here: a link, the table's heading, an entry under a
+// contents heading, or text of its own, which ends the table (or says
+// there is none).
 void ContentsSkipper::block_boundary(std::uint64_t at)
 {
-    if (link_text_ && own_text_ <= LINK_BLOCK_OWN_TEXT) {
+    const bool link_block = link_text_ && own_text_ <= LINK_BLOCK_OWN_TEXT;
+    if (contents_heading_ && (own_text_ > 0 || link_text_)) {
+        // A heading or a longer line ends the run.
+        if (link_block || (!heading_block_ && own_text_ <= ENTRY_TEXT)) {
+            ++entries_;
+            if (link_block || numbered(block_text_))
+                ++marked_;
+        } else {
+            decide(block_start_);
+        }
+    } else if (link_block) {
         ++link_blocks_;
     } else if (own_text_ > 0) {
         if (link_blocks_ >= 2) {
-            answer_ = Answer::contents;
-            answer_at_ = block_start_;
+            decide(block_start_);
         } else if (link_blocks_ == 0 && !heading_seen_ && own_text_ <= HEADING_TEXT) {
             heading_seen_ = true;
+            contents_heading_ = contents_heading(block_text_);
         } else {
             answer_ = Answer::none;
         }
     }
     own_text_ = 0;
     link_text_ = false;
+    block_text_.clear();
     block_start_ = at;
 }
 
-void ContentsSkipper::text_character()
+void ContentsSkipper::text_character(char c)
 {
-    if (link_depth_ > 0) {
+    if (static_cast<unsigned char>(c) <= ' ') {
+        if (!block_text_.empty() && block_text_.back() != ' ')
+            block_text_ += ' ';
+        return;
+    }
+    if (block_text_.size() < 4 * HEADING_TEXT)
+        block_text_ += c;
+    if (link_depth_ > 0 && !heading_block_) {
         link_text_ = true;
         return;
     }
     // A block that is plainly text decides at once.
-    if (++own_text_ > HEADING_TEXT) {
-        if (link_blocks_ >= 2) {
-            answer_ = Answer::contents;
-            answer_at_ = block_start_;
-        } else {
-            answer_ = Answer::none;
-        }
-    }
+    if (++own_text_ > HEADING_TEXT)
+        decide(block_start_);
 }
 
-book_status find_reading_start(ByteReader& reader, const std::vector<std::uint8_t>& record0,
-                               std::uint64_t& start)
+// A run of entries ends at offset: a table of contents when there were
+// two links or more, or under a contents heading two entries or more,
+// mostly links or numbered; else none.
+void ContentsSkipper::decide(std::uint64_t offset)
+{
+    const bool contents = contents_heading_ ? entries_ >= 2 && 2 * marked_ >= entries_ : link_blocks_ >= 2;
+    answer_ = contents ? Answer::contents : Answer::none;
+    answer_at_ = offset;
+}
+
+book_status find_reading_start(TextReader& text, const std::vector<std::uint8_t>& record0, std::uint64_t& start)
 {
     start = 0;
     std::string piece;
     std::uint32_t named = 0;
     if (exth_start_offset(record0, named)) {
         start = named;
-    } else {
-        // The guide is in the head, at the start of the markup.
-        TextReader text(reader);
-        book_status status = text.open();
-        if (status != BOOK_OK)
-            return status < 0 ? status : BOOK_OK;
-        std::string markup, seen;
-        while (markup.size() < MAX_SCANNED && text.end() == TextEnd::none) {
-            status = text.next_markup(piece);
+    } else if (text.start_at(0)) {
+        // The guide is in the head, at the start of the markup. Each piece is
+        // searched once, from the last bytes before it on (a pattern may
+        // span two pieces).
+        // Without a text reference there, a "Begin Reading" link (the
+        // landmarks kindlegen writes) in the first MAX_SCANNED bytes.
+        std::string markup;
+        std::uint64_t offset = 0;
+        bool guided = false;
+        for (std::uint32_t records = 0;
+             records < MAX_SCANNED_RECORDS && markup.size() < MAX_SCANNED && text.end() == TextEnd::none; ++records) {
+            const book_status status = text.next_markup(piece);
             if (status < 0)
                 return status;
+            const std::size_t from = markup.size() - std::min<std::size_t>(markup.size(), GUIDE_END.size() - 1);
             markup += piece;
-            seen += lowered(piece);
-            if (seen.find("</guide") != std::string::npos || seen.find("<body") != std::string::npos)
+            if (lowered(markup.substr(from)).find(GUIDE_END) != std::string::npos) {
+                guided = guide_text_start(markup, offset);
                 break;
+            }
         }
-        std::uint64_t offset = 0;
-        if (guide_text_start(markup, offset))
+        if (guided || guide_text_start(markup, offset) || landmark_start(markup, offset))
             start = offset;
     }
 
-    TextReader text(reader);
-    book_status status = text.open();
-    if (status != BOOK_OK)
-        return status < 0 ? status : BOOK_OK;
-    if (start != 0 && !text.start_at(start))
+    if (!text.start_at(start)) {
         start = 0;
+        if (!text.start_at(0))
+            return BOOK_OK;
+    }
     ContentsSkipper contents;
-    while (text.end() == TextEnd::none) {
-        status = text.next_markup(piece);
+    for (std::uint32_t records = 0; records < MAX_SCANNED_RECORDS && text.end() == TextEnd::none; ++records) {
+        const book_status status = text.next_markup(piece);
         if (status < 0)
             return status;
         if (!contents.feed(piece))
             break;
     }
     std::uint64_t skip = 0;
-    if (contents.skip_to(skip))
+    if (contents.skip_to(skip) && text.start_at(start + skip))
         start += skip;
     return BOOK_OK;
 }

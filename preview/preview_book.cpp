@@ -48,15 +48,13 @@ std::wstring as_paragraphs(const std::wstring& text)
 
 // The description (EXTH 103) as plain text: its markup through the text
 // reader's, in the book's code page where that reader decodes it, else
-// converted as the other fields are; and record 0.
-std::wstring description_of(IStream* stream, std::vector<std::uint8_t>& record0)
+// converted as the other fields are; and the container's analysis.
+std::wstring description_of(IStream* stream, ContainerInfo& info)
 {
     StreamReader reader(stream);
     QuietObserver observer;
-    ContainerInfo info;
     if (analyze_container(reader, false, observer, info) != BOOK_OK)
         return {};
-    record0 = info.record0;
     if (!info.has_description)
         return {};
     const std::uint8_t* bytes = info.record0.data() + info.description.offset;
@@ -72,18 +70,18 @@ std::wstring description_of(IStream* stream, std::vector<std::uint8_t>& record0)
 
 // The first OPENING_TEXT_CHARS characters of the book's text from where a
 // reader starts, cut at the last space before the bound; what the reader
-// gave before a fault stands.
+// gave before a fault stands. One reader finds the start and reads on from
+// it, so a HUFF/CDIC dictionary is loaded once and the book's work bound
+// holds for the whole preview.
 std::wstring opening_text_of(IStream* stream, const std::vector<std::uint8_t>& record0)
 {
     StreamReader reader(stream);
-    std::uint64_t start = 0;
-    if (find_reading_start(reader, record0, start) < 0)
-        start = 0;
     TextReader text(reader);
     if (text.open() != BOOK_OK)
         return {};
-    if (start != 0)
-        text.start_at(start);
+    std::uint64_t start = 0;
+    if (find_reading_start(text, record0, start) < 0 || !text.start_at(start))
+        text.start_at(0);
     std::wstring opening;
     std::u16string piece;
     while (opening.size() < OPENING_TEXT_CHARS && text.end() == TextEnd::none &&
@@ -184,17 +182,30 @@ HRESULT read_preview_book(IStream* stream, PreviewBook& book)
 
     book.encrypted = source->is_encrypted;
     book.title = source->title;
-    book.creator = source->creator;
+    // The authors alone: contributors are mostly the writing tool's credit
+    // ("calibre (9.5.0) [http://calibre-ebook.com]"), and "Unknown" is
+    // calibre's word for no author.
+    std::vector<std::wstring> authors;
+    for (const std::wstring& name : source->authors)
+        if (CompareStringOrdinal(name.c_str(), -1, L"Unknown", -1, TRUE) != CSTR_EQUAL)
+            authors.push_back(name);
+    book.creator = join_creators(authors, {});
     book.publisher = source->publisher;
     book.published = source->published_date;
     book.created = source->created_date;
     book.language = source->language;
 
-    std::vector<std::uint8_t> record0;
-    book.text = as_paragraphs(description_of(stream, record0));
+    ContainerInfo info;
+    book.text = as_paragraphs(description_of(stream, info));
+    // A published date that is no date (calibre's 0101-01-01 for none)
+    // gives way to the date created.
+    std::wstring published;
+    if (!info.has_published ||
+        !exth_date(info.record0.data() + info.published.offset, info.published.size, published))
+        book.published.clear();
     book.description_size = book.text.size();
     const std::wstring opening = as_paragraphs(
-        book.encrypted ? preview_text(IDS_PREVIEW_ENCRYPTED) : opening_text_of(stream, record0));
+        book.encrypted ? preview_text(IDS_PREVIEW_ENCRYPTED) : opening_text_of(stream, info.record0));
     if (!book.text.empty() && !opening.empty())
         book.text += L"\r\n\r\n";
     book.text += opening;
