@@ -247,13 +247,15 @@ bool ContentsSkipper::feed(const std::string& bytes)
         }
         ++offset_;
         if (offset_ >= MAX_SCANNED && answer_ == Answer::open)
-            answer_ = Answer::none;
+            run_ended();
     }
     return answer_ == Answer::open;
 }
 
-bool ContentsSkipper::skip_to(std::uint64_t& offset) const
+bool ContentsSkipper::skip_to(std::uint64_t& offset)
 {
+    if (answer_ == Answer::open)
+        run_ended();
     if (answer_ != Answer::contents)
         return false;
     offset = answer_at_;
@@ -307,10 +309,12 @@ void ContentsSkipper::block_boundary(std::uint64_t at)
         // A heading or a longer line ends the run.
         if (link_block || (!heading_block_ && own_text_ <= ENTRY_TEXT)) {
             ++entries_;
-            if (link_block || numbered(block_text_))
+            if (link_block || numbered(block_text_)) {
                 ++marked_;
+                after_marked_ = at;
+            }
         } else {
-            decide(block_start_);
+            decide(after_marked_);
         }
     } else if (link_block) {
         ++link_blocks_;
@@ -345,12 +349,24 @@ void ContentsSkipper::text_character(char c)
     }
     // A block that is plainly text decides at once.
     if (++own_text_ > HEADING_TEXT)
-        decide(block_start_);
+        decide(contents_heading_ ? after_marked_ : block_start_);
+}
+
+// The text fed, or the part of it searched, ended with no answer: under a
+// contents heading the entries so far decide; else there is no table.
+void ContentsSkipper::run_ended()
+{
+    if (contents_heading_)
+        decide(after_marked_);
+    else
+        answer_ = Answer::none;
 }
 
 // A run of entries ends at offset: a table of contents when there were
 // two links or more, or under a contents heading two entries or more,
-// mostly links or numbered; else none.
+// mostly links or numbered; else none. Under a contents heading, a run
+// ended by anything but a page break ends after its last link or numbered
+// entry: short lines after it may be the text's own.
 void ContentsSkipper::decide(std::uint64_t offset)
 {
     const bool contents = contents_heading_ ? entries_ >= 2 && 2 * marked_ >= entries_ : link_blocks_ >= 2;

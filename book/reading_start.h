@@ -42,14 +42,16 @@ public:
     // Feeds the next bytes; false once the answer is known.
     bool feed(const std::string& bytes);
     // The offset, from the first byte fed, of the first block after a table
-    // of contents; false when none stands at the start.
-    bool skip_to(std::uint64_t& offset) const;
+    // of contents; false when none stands at the start (also when the text
+    // fed ends the table).
+    bool skip_to(std::uint64_t& offset);
 
 private:
     void tag_ended();
     void block_boundary(std::uint64_t at);
     void text_character(char c);
     void decide(std::uint64_t offset);
+    void run_ended();
 
     enum class Answer : std::uint8_t { open, contents, none };
     Answer answer_ = Answer::open;
@@ -70,6 +72,7 @@ private:
     bool contents_heading_ = false; // the heading says "Contents" or the like
     int entries_ = 0;               // blocks under it
     int marked_ = 0;                // of them links or numbered
+    std::uint64_t after_marked_ = 0; // where the block after the last of those starts
 };
 
 // The byte offset a reader starts at (0 when nothing marks a start and no

@@ -68,9 +68,38 @@ std::wstring description_of(IStream* stream, ContainerInfo& info)
     return std::wstring(text.begin(), text.end());
 }
 
+// Characters of the text's start searched for Project Gutenberg's header.
+constexpr std::size_t GUTENBERG_HEADER_CHARS = 8000;
+
+// Where the text goes on after Project Gutenberg's licence header, the line
+// "*** START OF THE (or THIS) PROJECT GUTENBERG EBOOK ... ***", when its
+// first GUTENBERG_HEADER_CHARS characters hold it; else 0.
+std::size_t past_gutenberg_header(const std::wstring& text)
+{
+    std::wstring head = text.substr(0, GUTENBERG_HEADER_CHARS);
+    for (wchar_t& c : head)
+        c = c >= L'a' && c <= L'z' ? wchar_t(c - L'a' + L'A') : c;
+    for (const wchar_t* line : {L"START OF THE PROJECT GUTENBERG EBOOK", L"START OF THIS PROJECT GUTENBERG EBOOK",
+                                L"START OF THE PROJECT GUTENBERG E-BOOK", L"START OF THIS PROJECT GUTENBERG E-BOOK"}) {
+        const std::size_t at = head.find(line);
+        if (at == std::wstring::npos || head.rfind(L"***", at) == std::wstring::npos ||
+            at - head.rfind(L"***", at) > 4)
+            continue;
+        // The line ends with "***", else with its paragraph.
+        std::size_t end = head.find(L"***", at);
+        end = end != std::wstring::npos ? end + 3 : head.find(L'\n', at);
+        if (end == std::wstring::npos)
+            return 0;
+        while (end < text.size() && (text[end] == L' ' || text[end] == L'\n'))
+            ++end;
+        return end;
+    }
+    return 0;
+}
+
 // The first OPENING_TEXT_CHARS characters of the book's text from where a
-// reader starts, cut at the last space before the bound; what the reader
-// gave before a fault stands. One reader finds the start and reads on from
+// reader starts (past Project Gutenberg's header), cut at the last space
+// before the bound; what the reader gave before a fault stands. One reader finds the start and reads on from
 // it, so a HUFF/CDIC dictionary is loaded once and the book's work bound
 // holds for the whole preview.
 std::wstring opening_text_of(IStream* stream, const std::vector<std::uint8_t>& record0)
@@ -84,9 +113,10 @@ std::wstring opening_text_of(IStream* stream, const std::vector<std::uint8_t>& r
         text.start_at(0);
     std::wstring opening;
     std::u16string piece;
-    while (opening.size() < OPENING_TEXT_CHARS && text.end() == TextEnd::none &&
+    while (opening.size() < GUTENBERG_HEADER_CHARS + OPENING_TEXT_CHARS && text.end() == TextEnd::none &&
            text.next(piece) == BOOK_OK)
         opening.append(piece.begin(), piece.end());
+    opening.erase(0, past_gutenberg_header(opening));
     if (opening.size() > OPENING_TEXT_CHARS) {
         std::size_t cut = opening.find_last_of(L" \n", OPENING_TEXT_CHARS);
         if (cut == std::wstring::npos || cut < OPENING_TEXT_CHARS / 2)
@@ -187,7 +217,7 @@ HRESULT read_preview_book(IStream* stream, PreviewBook& book)
     // calibre's word for no author.
     std::vector<std::wstring> authors;
     for (const std::wstring& name : source->authors)
-        if (CompareStringOrdinal(name.c_str(), -1, L"Unknown", -1, TRUE) != CSTR_EQUAL)
+        if (name != L"Unknown")
             authors.push_back(name);
     book.creator = join_creators(authors, {});
     book.publisher = source->publisher;
