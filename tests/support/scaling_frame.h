@@ -1,7 +1,7 @@
-// A decoder's frame of the tests' own over a real bitmap, in the bitmap's
-// pixel format, that offers the decoder's own scaling (IWICBitmapSourceTransform)
-// to size / d for each d of divisors, rounding a request up, down or to the
-// nearest of those sizes, and counts what it is asked.
+// A decoder's frame of the tests' own over a real bitmap, that offers the
+// decoder's own scaling (IWICBitmapSourceTransform) to size / d for each d of
+// divisors, in the bitmap's format only, rounding a request up, down or to
+// the nearest of those sizes; and a two-band picture to put in it.
 #pragma once
 
 #include <windows.h>
@@ -21,32 +21,25 @@ public:
     ScalingFrame(IWICImagingFactory* factory, IWICBitmap* picture, std::vector<UINT> divisors, Rounding rounding)
         : factory_(factory), picture_(picture), divisors_(std::move(divisors)), rounding_(rounding)
     {
-        picture_->GetSize(&width_, &height_);
-        picture_->GetPixelFormat(&format_);
-        std::sort(divisors_.begin(), divisors_.end());
+        picture_->GetSize(&width_, &height_), picture_->GetPixelFormat(&format_);
+        std::sort(divisors_.begin(), divisors_.end());  // the sizes from the largest down
     }
     UINT full_copies = 0, scaled_copies = 0, asked_width = 0, asked_height = 0;
     ULONG references() const { return references_; }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
     {
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IWICBitmapSource))
-            *out = static_cast<IWICBitmapSource*>(this);
-        else if (IsEqualIID(iid, __uuidof(IWICBitmapSourceTransform)))
-            *out = static_cast<IWICBitmapSourceTransform*>(this);
-        else
-            return *out = nullptr, E_NOINTERFACE;
-        return AddRef(), S_OK;
+        *out = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IWICBitmapSource) ? static_cast<IWICBitmapSource*>(this)
+               : IsEqualIID(iid, __uuidof(IWICBitmapSourceTransform)) ? static_cast<void*>(static_cast<IWICBitmapSourceTransform*>(this))
+                                                                       : nullptr;
+        return *out ? AddRef(), S_OK : E_NOINTERFACE;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
     ULONG STDMETHODCALLTYPE Release() override
     {
         const ULONG left = --references_;
-        if (left == 0)
-            delete this;
-        return left;
+        return left ? left : (delete this, 0);
     }
-    // IWICBitmapSource: the whole picture, as the decoder decodes it.
     HRESULT STDMETHODCALLTYPE GetSize(UINT* w, UINT* h) override { return picture_->GetSize(w, h); }
     HRESULT STDMETHODCALLTYPE GetPixelFormat(WICPixelFormatGUID* f) override { return picture_->GetPixelFormat(f); }
     HRESULT STDMETHODCALLTYPE GetResolution(double* x, double* y) override { return picture_->GetResolution(x, y); }
@@ -55,25 +48,22 @@ public:
     {
         return ++full_copies, picture_->CopyPixels(r, stride, size, to);
     }
-    // IWICBitmapSourceTransform: its sizes and its own format only.
     HRESULT STDMETHODCALLTYPE GetClosestSize(UINT* w, UINT* h) override
     {
         const auto side = [](UINT full, UINT d) { return (full + d - 1) / d; };
         const auto gap = [](UINT a, UINT b) { return a > b ? a - b : b - a; };
         UINT best = rounding_ == Rounding::down ? divisors_.back() : divisors_.front();
-        for (const UINT d : divisors_) {  // the sizes from the largest down
+        for (const UINT d : divisors_) {
             const UINT s = side(width_, d);
-            if (rounding_ == Rounding::up && s >= *w)
+            if ((rounding_ == Rounding::up && s >= *w) ||
+                (rounding_ == Rounding::nearest && gap(s, *w) < gap(side(width_, best), *w)))
                 best = d;
             if (rounding_ == Rounding::down && s <= *w) {
                 best = d;
                 break;
             }
-            if (rounding_ == Rounding::nearest && gap(s, *w) < gap(side(width_, best), *w))
-                best = d;
         }
-        *w = side(width_, best), *h = side(height_, best);
-        return S_OK;
+        return *w = side(width_, best), *h = side(height_, best), S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetClosestPixelFormat(WICPixelFormatGUID* f) override { return *f = format_, S_OK; }
     HRESULT STDMETHODCALLTYPE DoesSupportTransform(WICBitmapTransformOptions t, BOOL* yes) override
@@ -114,43 +104,31 @@ private:
     WICPixelFormatGUID format_ = {};
 };
 
-// A picture of two bands, top over bottom (0x00RRGGBB), in format: 32-bit
-// BGR, 8-bit indexed, or any the imaging component converts 32-bit BGR to.
+// Two bands, top over bottom (0x00RRGGBB), in format: 8-bit indexed, or any
+// the imaging component converts 32-bit BGR to.
 inline Microsoft::WRL::ComPtr<IWICBitmap> banded_picture(IWICImagingFactory* factory, UINT width,
                                                          UINT height, REFGUID format, DWORD top, DWORD bottom)
 {
     const bool indexed = IsEqualGUID(format, GUID_WICPixelFormat8bppIndexed);
+    const UINT stride = indexed ? width : width * 4;
+    std::vector<BYTE> pixels(std::size_t(stride) * height);
+    for (std::size_t y = 0; y < height; ++y)
+        for (std::size_t x = 0; x < width; ++x)
+            indexed ? void(pixels[y * stride + x] = y >= height / 2)
+                    : void(reinterpret_cast<DWORD*>(&pixels[y * stride])[x] = y < height / 2 ? top : bottom);
     Microsoft::WRL::ComPtr<IWICBitmap> bitmap, picture;
-    Microsoft::WRL::ComPtr<IWICBitmapLock> lock;
     Microsoft::WRL::ComPtr<IWICPalette> palette;
     Microsoft::WRL::ComPtr<IWICFormatConverter> converter;
-    const WICRect all = {0, 0, INT(width), INT(height)};
-    UINT stride = 0, size = 0;
-    BYTE* pixels = nullptr;
-    if (FAILED(factory->CreateBitmap(width, height, indexed ? format : GUID_WICPixelFormat32bppBGR,
-                                     WICBitmapCacheOnLoad, &bitmap)) ||
-        FAILED(bitmap->Lock(&all, WICBitmapLockWrite, &lock)) || FAILED(lock->GetStride(&stride)) ||
-        FAILED(lock->GetDataPointer(&size, &pixels)))
-        return nullptr;
-    for (UINT y = 0; y < height; ++y) {
-        BYTE* row = pixels + std::size_t(y) * stride;
-        for (UINT x = 0; x < width; ++x)
-            if (indexed)
-                row[x] = BYTE(y >= height / 2);
-            else
-                reinterpret_cast<DWORD*>(row)[x] = y < height / 2 ? top : bottom;
-    }
-    lock.Reset();
     WICColor colours[] = {0xFF000000 | top, 0xFF000000 | bottom};
-    if (indexed && (FAILED(factory->CreatePalette(&palette)) ||
-                    FAILED(palette->InitializeCustom(colours, 2)) || FAILED(bitmap->SetPalette(palette.Get()))))
+    if (FAILED(factory->CreateBitmapFromMemory(width, height, indexed ? format : GUID_WICPixelFormat32bppBGR,
+                                               stride, UINT(pixels.size()), pixels.data(), &bitmap)) ||
+        (indexed && (FAILED(factory->CreatePalette(&palette)) || FAILED(palette->InitializeCustom(colours, 2)) ||
+                     FAILED(bitmap->SetPalette(palette.Get())))))
         return nullptr;
-    if (indexed || IsEqualGUID(format, GUID_WICPixelFormat32bppBGR))
-        return bitmap;
-    if (FAILED(factory->CreateFormatConverter(&converter)) ||
+    if (indexed || FAILED(factory->CreateFormatConverter(&converter)) ||
         FAILED(converter->Initialize(bitmap.Get(), format, WICBitmapDitherTypeNone, nullptr, 0.0,
                                      WICBitmapPaletteTypeCustom)) ||
         FAILED(factory->CreateBitmapFromSource(converter.Get(), WICBitmapCacheOnLoad, &picture)))
-        return nullptr;
+        return indexed ? bitmap : nullptr;
     return picture;
 }
