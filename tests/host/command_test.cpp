@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "book/stream_reader.h"
-#include "book/text_reader.h"
+#include "text/text_reader.h"
 #include "host/console.h"
 #include "host/exit_codes.h"
 #include "host/registration.h"

@@ -3,8 +3,8 @@
 // fixture books with their flow tables). Whatever the input, the reader
 // ends, and its pieces keep the separator promises of text_reader.h.
 #include "book/big_endian.h"
-#include "book/reading_start.h"
-#include "book/text_reader.h"
+#include "text/reading_start.h"
+#include "text/text_reader.h"
 #include "harness.h"
 
 namespace {

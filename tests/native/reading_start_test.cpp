@@ -10,8 +10,8 @@
 #include <gtest/gtest.h>
 
 #include "book/big_endian.h"
-#include "book/reading_start.h"
-#include "book/text_reader.h"
+#include "text/reading_start.h"
+#include "text/text_reader.h"
 #include "harness.h"
 #include "tests/support/mobi_builder.h"
 

@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "big_endian.h"
+#include "book/big_endian.h"
 #include "text_reader.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include <memory>
 #include <string>
 
-#include "byte_reader.h"
+#include "book/byte_reader.h"
 
 // Why the text ended, or that it has not.
 enum class TextEnd {
@@ -86,7 +86,7 @@ public:
 
     // HUFF/CDIC codes decoded so far, at every nesting depth (the counter
     // the work bounds limit: eight per byte of a record's output bound, and
-    // 16 per byte of the file plus 2^20 for the whole book, over every
+    // 8 per byte of the file plus 2^20 for the whole book, over every
     // reading); 0 for other compressions.
     std::uint64_t decoder_steps() const;
 

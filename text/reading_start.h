@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "byte_reader.h"
+#include "book/byte_reader.h"
 #include "text_reader.h"
 
 // The start offset EXTH 116 of record 0 gives; false without one, or when

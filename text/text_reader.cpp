@@ -22,7 +22,7 @@
 #include <cstring>
 #include <vector>
 
-#include "big_endian.h"
+#include "book/big_endian.h"
 #include "huffcdic.h"
 #include "markup.h"
 #include "palmdoc.h"
@@ -41,12 +41,14 @@ constexpr std::uint32_t MIN_TEXT_RECORD_SIZE = 4096;
 constexpr std::uint64_t STEPS_PER_OUTPUT_BYTE = 8;
 // Decoder steps a whole book may take, per byte of the file, over every
 // reading of it. A code takes at least one bit, so a book whose expansions
-// are kept takes at most 8 per byte of its text records and dictionary in
-// one reading; real codes are 8 to 16 bits long. Without this, an entry
-// that is not kept and expands to many codes is expanded again at each use,
-// and the bound per record alone allows seconds of work per record.
-constexpr std::uint64_t STEPS_PER_FILE_BYTE = 16;
-// And for a small book, read a few times over from its start.
+// are kept (real books: the budget for them is four times the dictionary)
+// takes at most 8 per byte of its text records and dictionary in one
+// reading; real codes are 8 to 16 bits long. Without this, an entry that
+// is not kept and expands to many codes is expanded again at each use, and
+// the bound per record alone allows seconds of work per record.
+constexpr std::uint64_t STEPS_PER_FILE_BYTE = 8;
+// And for the first 64 KiB or so of a book read again, as the preview does
+// to find where reading starts.
 constexpr std::uint64_t STEPS_PER_BOOK = std::uint64_t(1) << 20;
 // Decompressed bytes a book may give, per byte of the file. PalmDOC gives
 // at most 5 per byte and HUFF/CDIC books 2 to 3; without this, a small
