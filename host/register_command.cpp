@@ -12,7 +12,7 @@
 #include "host/book_check.h"
 #include "host/commands.h"
 #include "host/console.h"
-#include "host/registration.h"
+#include "registration/registration.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "book/text_reader.h"
 #include "host/console.h"
 #include "host/exit_codes.h"
-#include "host/registration.h"
+#include "registration/registration.h"
 #include "tests/book/book_test_support.h"
 #include "tests/support/fixture_books.h"
 #include "tests/support/mobi_builder.h"

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "host/console.h"
-#include "host/registration.h"
+#include "registration/registration.h"
 #include "tests/support/module_under_test.h"
 
 namespace {
