@@ -1,127 +1,102 @@
-// Recursive descent over the JSON grammar; \u escapes become UTF-8.
+// Recursive descent over the JSON grammar; \u escapes of the BMP become UTF-8.
 #include "tests/support/json_reader.h"
 
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
 struct Reader {
-    const std::string& text;
+    const std::string& s;
     std::size_t at = 0;
 
     void skip()
     {
-        while (at < text.size() && (text[at] == ' ' || text[at] == '\n' || text[at] == '\r' ||
-                                    text[at] == '\t'))
+        while (at < s.size() && std::strchr(" \t\r\n", s[at]))
             ++at;
     }
     bool take(char c)
     {
         skip();
-        if (at < text.size() && text[at] == c) {
-            ++at;
-            return true;
-        }
-        return false;
+        return at < s.size() && s[at] == c && ++at;
     }
     bool word(const char* w)
     {
-        const std::string expected = w;
-        if (text.compare(at, expected.size(), expected) != 0)
-            return false;
-        at += expected.size();
-        return true;
-    }
-    static void append_utf8(unsigned code, std::string* out)
-    {
-        if (code < 0x80) {
-            *out += char(code);
-        } else if (code < 0x800) {
-            *out += char(0xC0 | code >> 6);
-            *out += char(0x80 | (code & 0x3F));
-        } else {
-            *out += char(0xE0 | code >> 12);
-            *out += char(0x80 | (code >> 6 & 0x3F));
-            *out += char(0x80 | (code & 0x3F));
-        }
+        const std::size_t n = std::strlen(w);
+        return s.compare(at, n, w) == 0 && (at += n);
     }
     bool string(std::string* out)
     {
         if (!take('"'))
             return false;
-        while (at < text.size() && text[at] != '"') {
-            char c = text[at++];
+        while (at < s.size() && s[at] != '"') {
+            const char c = s[at++];
             if (c != '\\') {
                 *out += c;
-                continue;
-            }
-            if (at >= text.size())
-                return false;
-            c = text[at++];
-            if (c == 'u') {
-                if (at + 4 > text.size())
+            } else if (at < s.size() && s[at] == 'u' && at + 5 <= s.size()) {
+                const unsigned u = unsigned(std::strtoul(s.substr(at + 1, 4).c_str(), nullptr, 16));
+                at += 5;
+                if (u < 0x80)
+                    *out += char(u);
+                else if (u < 0x800)
+                    *out += {char(0xC0 | u >> 6), char(0x80 | (u & 0x3F))};
+                else
+                    *out += {char(0xE0 | u >> 12), char(0x80 | (u >> 6 & 0x3F)), char(0x80 | (u & 0x3F))};
+            } else {
+                const char* from = "\"\\/bfnrt";
+                const char* found = at < s.size() ? std::strchr(from, s[at++]) : nullptr;
+                if (!found || !*found)
                     return false;
-                append_utf8(unsigned(std::strtoul(text.substr(at, 4).c_str(), nullptr, 16)), out);
-                at += 4;
-                continue;
+                *out += "\"\\/\b\f\n\r\t"[found - from];
             }
-            const std::string from = "\"\\/bfnrt", to = "\"\\/\b\f\n\r\t";
-            const std::size_t which = from.find(c);
-            if (which == std::string::npos)
-                return false;
-            *out += to[which];
         }
         return take('"');
     }
+    template <class Item>
+    bool list(char close, Item item)
+    {
+        if (take(close))
+            return true;
+        do {
+            if (!item())
+                return false;
+        } while (take(','));
+        return take(close);
+    }
     bool value(Json* v)
     {
+        if (take('{')) {
+            v->kind = Json::Object;
+            return list('}', [&] {
+                v->members.emplace_back();
+                return string(&v->members.back().first) && take(':') &&
+                       value(&v->members.back().second);
+            });
+        }
+        if (take('[')) {
+            v->kind = Json::Array;
+            return list(']', [&] {
+                v->items.emplace_back();
+                return value(&v->items.back());
+            });
+        }
         skip();
-        if (at >= text.size())
-            return false;
-        const char c = text[at];
-        if (c == '"') {
+        if (at < s.size() && s[at] == '"') {
             v->kind = Json::String;
             return string(&v->text);
         }
-        if (c == '{') {
-            v->kind = Json::Object;
-            ++at;
-            if (take('}'))
-                return true;
-            do {
-                std::pair<std::string, Json> member;
-                if (!string(&member.first) || !take(':') || !value(&member.second))
-                    return false;
-                v->members.push_back(std::move(member));
-            } while (take(','));
-            return take('}');
-        }
-        if (c == '[') {
-            v->kind = Json::Array;
-            ++at;
-            if (take(']'))
-                return true;
-            do {
-                v->items.emplace_back();
-                if (!value(&v->items.back()))
-                    return false;
-            } while (take(','));
-            return take(']');
-        }
         if (word("true") || word("false")) {
             v->kind = Json::Bool;
-            v->boolean = c == 't';
+            v->boolean = s[at - 1] == 'e' && s[at - 2] == 'u';  // "true", not "false"
             return true;
         }
         if (word("null"))
             return true;
         char* end = nullptr;
-        v->number = std::strtod(text.c_str() + at, &end);
-        if (end == text.c_str() + at)
-            return false;
+        v->number = std::strtod(s.c_str() + at, &end);
         v->kind = Json::Number;
-        at = std::size_t(end - text.c_str());
-        return true;
+        const std::size_t read = std::size_t(end - (s.c_str() + at));
+        return read > 0 && (at += read);
     }
 };
 
