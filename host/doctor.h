@@ -49,8 +49,8 @@ struct DoctorReport {
     }
 };
 
-// The view of this process: the 64-bit one for a 64-bit host (also on
-// 32-bit Windows, which has one view that both flags open).
+// The view of this process: the 64-bit one for a 64-bit host, the 32-bit
+// one for a 32-bit host (on 32-bit Windows the only one).
 View running_view();
 const wchar_t* view_label(View view);
 
@@ -63,6 +63,12 @@ bool read_registry_text(HKEY root, const std::wstring& path, const std::wstring&
 // Reads a REG_DWORD (or decimal REG_SZ) value; false when missing.
 bool read_registry_number(HKEY root, const std::wstring& path, const wchar_t* name, View view,
                           DWORD* number);
+
+// A module path as a registry value gives it (InprocServer32 may be
+// REG_EXPAND_SZ, "%ProgramFiles%\..."), its variables expanded; and whether
+// that file exists.
+std::wstring expand_environment(const std::wstring& path);
+bool module_file_exists(const std::wstring& path);
 
 // Each row of the table in each view (per machine, and per user with user),
 // with findings per view and scope (doctor_registry.cpp).

@@ -36,31 +36,25 @@ bool is_module_row(const RowState& row)
            (row.state == L"ours" || row.state == L"hidden");
 }
 
-std::wstring expand_environment(const std::wstring& path)
-{
-    std::wstring expanded(MAX_PATH, L'\0');
-    const DWORD length = ExpandEnvironmentStringsW(path.c_str(), expanded.data(), MAX_PATH);
-    return length > 0 && length <= MAX_PATH ? std::wstring(expanded.c_str()) : path;
-}
-
 void check_file(View view, const std::wstring& path, bool needed, DoctorReport* report)
 {
     const std::wstring where = std::wstring(view_label(view)) + L" view: ";
-    const std::wstring file = expand_environment(path);
-    const DWORD attributes = GetFileAttributesW(file.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    if (!module_file_exists(path)) {
         report->add(false, needed, L"module", where + L"the registered module " + path +
                                                   L" is missing",
                     L"reinstall, or run \"quirebinder register\" from the folder that holds "
                     L"the modules");
         return;
     }
+    const std::wstring file = expand_environment(path);
     const WORD machine = pe_machine(file);
     const WORD wanted = view == View::Bits64 ? native_64bit_module_machine()
                                              : WORD(IMAGE_FILE_MACHINE_I386);
     if (machine != wanted) {
         report->add(false, needed, L"module",
-                    where + path + L" is an " + machine_name(machine) + L" module; the " +
+                    where + path + L" is " +
+                        (machine ? L"an " + machine_name(machine) + L" module" : L"no module") +
+                        L"; the " +
                         view_label(view) + L" view's programs load " + machine_name(wanted) +
                         L" modules only",
                     L"run \"quirebinder register\": it registers the module of each view's "

@@ -27,14 +27,6 @@ bool is_clsid(const std::wstring& text)
     return text.size() == 38 && text[0] == L'{' && SUCCEEDED(CLSIDFromString(text.c_str(), &clsid));
 }
 
-bool file_exists(const std::wstring& path)
-{
-    std::wstring expanded(MAX_PATH, L'\0');
-    const DWORD length = ExpandEnvironmentStringsW(path.c_str(), expanded.data(), MAX_PATH);
-    const std::wstring file = length > 0 && length <= MAX_PATH ? expanded.c_str() : path;
-    const DWORD attributes = GetFileAttributesW(file.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 // Names another program's class and its module, as the view holds them.
 void describe_other(RowState* row)
@@ -47,7 +39,7 @@ void describe_other(RowState* row)
     read_registry_text(HKEY_CLASSES_ROOT, L"CLSID\\" + clsid, L"", row->view, &row->other_name);
     if (read_registry_text(HKEY_CLASSES_ROOT, L"CLSID\\" + clsid + L"\\InprocServer32", L"",
                            row->view, &row->other_module))
-        row->other_module_exists = file_exists(row->other_module);
+        row->other_module_exists = module_file_exists(row->other_module);
 }
 
 RowState check_row(const Entry& entry, Scope scope, View view)
@@ -134,6 +126,19 @@ std::wstring row_advice(const RowState& row)
 }
 
 }  // namespace
+
+std::wstring expand_environment(const std::wstring& path)
+{
+    std::wstring expanded(MAX_PATH, L'\0');
+    const DWORD length = ExpandEnvironmentStringsW(path.c_str(), expanded.data(), MAX_PATH);
+    return length > 0 && length <= MAX_PATH ? std::wstring(expanded.c_str()) : path;
+}
+
+bool module_file_exists(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(expand_environment(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
 
 View running_view()
 {

@@ -19,6 +19,8 @@ namespace {
 const std::wstring OTHER_CLSID = L"{0D0C7012-0000-4000-8000-00000000AA01}";
 const std::wstring AZW_THUMBNAIL =
     L"Software\\Classes\\.azw\\ShellEx\\{E357FCCD-A995-4576-B01F-234630154E96}";
+const std::wstring MOBI_THUMBNAIL =
+    L"Software\\Classes\\.mobi\\ShellEx\\{E357FCCD-A995-4576-B01F-234630154E96}";
 const wchar_t ADVANCED[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Advanced";
 
 void set_text(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& text)
@@ -104,6 +106,15 @@ const State STATES[] = {
      L"", EXIT_BLOCKED, "module", "quirebinder64.dll is missing", false, true, false},
     {"X86ModuleIn64BitView", [] { register_module_at(x86_module()); }, L"", EXIT_BLOCKED,
      "module", "is an x86 module; the 64-bit view's programs load x64 modules only", false, true, false},
+    {"PerUserValueHidesTheMachines",
+     [] {
+         register_module_at(host_folder() + L"\\" QB_MODULE_FILE);
+         set_text(HKEY_CURRENT_USER, MOBI_THUMBNAIL, nullptr, OTHER_CLSID);
+     },
+     L" --user", EXIT_BLOCKED, "registry",
+     ".mobi\\ShellEx\\{E357FCCD-A995-4576-B01F-234630154E96}: hidden by the per-user value "
+     "{0D0C7012-0000-4000-8000-00000000AA01}",
+     false, false, false},
     {"StrayArgument", [] {}, L" stray", EXIT_USAGE, "", "", false, false, false},
 };
 
@@ -117,6 +128,7 @@ protected:
                 unregister_module(scope, view);
         }
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, AZW_THUMBNAIL.c_str());
+        RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Classes\\.mobi");
         RegDeleteTreeW(HKEY_CLASSES_ROOT, (L"CLSID\\" + OTHER_CLSID).c_str());
         RegDeleteKeyValueW(HKEY_CURRENT_USER, ADVANCED, L"IconsOnly");
     }
@@ -160,10 +172,14 @@ TEST_P(Doctor, FindsWhatStandsInTheWay)
         crosses += at == 0 || text_run.out[at - 1] == '\n';
     EXPECT_EQ(failed, crosses) << text_run.out;
 
-    // Every row of the table in both views; another program's class is
-    // named with its module.
-    const std::size_t rows = report["rows"].items.size();
-    EXPECT_EQ(2 * registration::entries().size(), rows);
+    // Every row of the table in both views (and per user, its rows of the
+    // classes); another program's class is named with its module.
+    std::size_t rows = registration::entries().size();
+    if (std::wstring(state.args) == L" --user") {
+        for (const registration::Entry& entry : registration::entries())
+            rows += entry.hive == registration::Hive::Classes;
+    }
+    EXPECT_EQ(2 * rows, report["rows"].items.size());
     for (const Json& row : report["rows"].items) {
         if (!row["needed"].boolean || !state.registered)
             continue;
