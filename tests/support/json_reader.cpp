@@ -10,30 +10,23 @@ struct Reader {
     const std::string& s;
     std::size_t at = 0;
 
-    void skip()
+    bool take(char c)
     {
         while (at < s.size() && std::strchr(" \t\r\n", s[at]))
             ++at;
-    }
-    bool take(char c)
-    {
-        skip();
         return at < s.size() && s[at] == c && ++at;
-    }
-    bool word(const char* w)
-    {
-        const std::size_t n = std::strlen(w);
-        return s.compare(at, n, w) == 0 && (at += n);
     }
     bool string(std::string* out)
     {
-        if (!take('"'))
-            return false;
         while (at < s.size() && s[at] != '"') {
             const char c = s[at++];
+            const char* escapes = "\"\\/bfnrt";
+            const char* escape = c == '\\' && at < s.size() ? std::strchr(escapes, s[at]) : nullptr;
             if (c != '\\') {
                 *out += c;
-            } else if (at < s.size() && s[at] == 'u' && at + 5 <= s.size()) {
+            } else if (escape && *escape) {
+                *out += "\"\\/\b\f\n\r\t"[escape - escapes], ++at;
+            } else if (at + 5 <= s.size() && s[at] == 'u') {
                 const unsigned u = unsigned(std::strtoul(s.substr(at + 1, 4).c_str(), nullptr, 16));
                 at += 5;
                 if (u < 0x80)
@@ -43,15 +36,12 @@ struct Reader {
                 else
                     *out += {char(0xE0 | u >> 12), char(0x80 | (u >> 6 & 0x3F)), char(0x80 | (u & 0x3F))};
             } else {
-                const char* from = "\"\\/bfnrt";
-                const char* found = at < s.size() ? std::strchr(from, s[at++]) : nullptr;
-                if (!found || !*found)
-                    return false;
-                *out += "\"\\/\b\f\n\r\t"[found - from];
+                return false;
             }
         }
         return take('"');
     }
+    // Items up to close, each read by item, apart by commas.
     template <class Item>
     bool list(char close, Item item)
     {
@@ -65,38 +55,24 @@ struct Reader {
     }
     bool value(Json* v)
     {
-        if (take('{')) {
-            v->kind = Json::Object;
+        if (take('{'))
             return list('}', [&] {
                 v->members.emplace_back();
-                return string(&v->members.back().first) && take(':') &&
+                return take('"') && string(&v->members.back().first) && take(':') &&
                        value(&v->members.back().second);
             });
-        }
-        if (take('[')) {
-            v->kind = Json::Array;
+        if (take('['))
             return list(']', [&] {
                 v->items.emplace_back();
                 return value(&v->items.back());
             });
-        }
-        skip();
-        if (at < s.size() && s[at] == '"') {
-            v->kind = Json::String;
+        if (take('"'))
             return string(&v->text);
-        }
-        if (word("true") || word("false")) {
-            v->kind = Json::Bool;
-            v->boolean = s[at - 1] == 'e' && s[at - 2] == 'u';  // "true", not "false"
-            return true;
-        }
-        if (word("null"))
-            return true;
-        char* end = nullptr;
-        v->number = std::strtod(s.c_str() + at, &end);
-        v->kind = Json::Number;
-        const std::size_t read = std::size_t(end - (s.c_str() + at));
-        return read > 0 && (at += read);
+        const std::size_t end = s.find_first_of(",]} \t\r\n", at);
+        v->text = s.substr(at, end - at);  // true, false, null or a number
+        v->boolean = v->text == "true";
+        at = end == std::string::npos ? s.size() : end;
+        return !v->text.empty();
     }
 };
 
@@ -115,8 +91,6 @@ const Json& Json::operator[](const std::string& key) const
 bool parse_json(const std::string& text, Json* value)
 {
     Reader reader{text};
-    if (!reader.value(value))
-        return false;
-    reader.skip();
-    return reader.at == text.size();
+    // take skips the white space after the value, then finds no NUL there.
+    return reader.value(value) && !reader.take('\0') && reader.at == text.size();
 }

@@ -6,14 +6,12 @@
 #include <vector>
 
 struct Json {
-    enum Kind { Null, Bool, Number, String, Array, Object } kind = Null;
     bool boolean = false;
-    double number = 0;
-    std::string text;  // UTF-8
+    std::string text;  // a string's UTF-8, a number's digits
     std::vector<Json> items;
     std::vector<std::pair<std::string, Json>> members;
 
-    // The member named key; a Null value when there is none.
+    // The member named key; an empty value when there is none.
     const Json& operator[](const std::string& key) const;
 };
 
