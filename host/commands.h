@@ -23,3 +23,4 @@ ExitCode run_preview(const Arguments& args);
 HRESULT show_properties(const std::vector<std::wstring>& paths);
 ExitCode run_register(const Arguments& args);
 ExitCode run_unregister(const Arguments& args);
+ExitCode run_doctor(const Arguments& args);

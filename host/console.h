@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "server/utf8.h"
+
 void print(const std::wstring& text);  // to standard output, with a newline
 void write_out(const std::wstring& text);  // to standard output, as it is
 // "quirebinder: text" to standard error.
@@ -15,5 +17,3 @@ std::wstring describe(HRESULT hr);
 // text as a JSON string, quotes included.
 std::wstring json_string(const std::wstring& text);
 
-std::wstring utf16(const std::string& text);
-std::string utf8(const std::wstring& text);

@@ -13,4 +13,5 @@ enum ExitCode : int {
     EXIT_REGISTRY = 7,      // a registry key cannot be written or removed
     EXIT_FAILED = 8,        // any other failure (handler call, output file)
     EXIT_ENCRYPTED = 9,     // the book is encrypted: its text cannot be read
+    EXIT_BLOCKED = 10,      // doctor: something stands in the way of the shell's features
 };

@@ -87,6 +87,18 @@ const Command COMMANDS[] = {
     {L"unregister", run_unregister, {L"--dll"}, {L"--user"},
      L"quirebinder unregister [--user] [--dll MODULE]",
      L"Removes what register wrote; another program's handlers stay.\n"},
+    {L"doctor", run_doctor, {}, {L"--json", L"--user"},
+     L"quirebinder doctor [--json] [--user]",
+     L"Checks, without changing anything, what stands between you and the\n"
+     L"thumbnails, properties, search and preview: every entry of the\n"
+     L"registration in each registry view (ours, missing, or another program's),\n"
+     L"the registered modules (file, machine, version; the classes created through\n"
+     L"COM in this program's view), Explorer's \"icons only\", the thumbnail\n"
+     L"policies, the approval list, the indexer's reach and the thumbnail cache.\n"
+     L"Exit code 0 when nothing stands in the way in this program's view, 10\n"
+     L"when something does.\n"
+     L"  --json        one JSON object with every entry and finding\n"
+     L"  --user        the per-user registration too\n"},
 };
 
 const wchar_t EXIT_CODES[] =
@@ -100,7 +112,8 @@ const wchar_t EXIT_CODES[] =
     L"  6  the module cannot be loaded or its class created\n"
     L"  7  the registry cannot be written\n"
     L"  8  any other failure\n"
-    L"  9  the book is encrypted (text)\n";
+    L"  9  the book is encrypted (text)\n"
+    L" 10  something stands in the way of the shell's features (doctor)\n";
 
 void print_overview()
 {

@@ -12,7 +12,8 @@
 #include "host/book_check.h"
 #include "host/commands.h"
 #include "host/console.h"
-#include "host/registration.h"
+#include "host/module_file.h"
+#include "registration/registration.h"
 
 namespace {
 
@@ -20,41 +21,6 @@ struct Module {
     std::wstring path;
     View view;
 };
-
-// The module the shell's native (64-bit) processes load: on Windows on ARM
-// they are ARM64 processes, and x64 programs there read the same view.
-WORD native_64bit_module_machine()
-{
-    const WORD machine = windows_machine();
-    return machine == IMAGE_FILE_MACHINE_I386 ? 0 : machine;
-}
-
-// The machine field of a PE file's header; 0 when the file is not one.
-WORD pe_machine(const std::wstring& path)
-{
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return 0;
-    WORD machine = 0;
-    IMAGE_DOS_HEADER dos = {};
-    DWORD read = 0;
-    if (ReadFile(file, &dos, sizeof(dos), &read, nullptr) && read == sizeof(dos) &&
-        dos.e_magic == IMAGE_DOS_SIGNATURE && dos.e_lfanew > 0) {
-        struct {
-            DWORD signature;
-            IMAGE_FILE_HEADER header;
-        } nt = {};
-        LARGE_INTEGER at;
-        at.QuadPart = dos.e_lfanew;
-        if (SetFilePointerEx(file, at, nullptr, FILE_BEGIN) &&
-            ReadFile(file, &nt, sizeof(nt), &read, nullptr) && read == sizeof(nt) &&
-            nt.signature == IMAGE_NT_SIGNATURE)
-            machine = nt.header.Machine;
-    }
-    CloseHandle(file);
-    return machine;
-}
 
 std::wstring host_folder()
 {

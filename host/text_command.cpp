@@ -19,7 +19,7 @@
 #include "host/commands.h"
 #include "host/console.h"
 #include "host/handler_source.h"
-#include "installer/registration_table.h"
+#include "registration/registration_table.h"
 
 using Microsoft::WRL::ComPtr;
 

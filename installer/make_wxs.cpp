@@ -31,7 +31,7 @@
 #include <string>
 #include <vector>
 
-#include "installer/registration_table.h"
+#include "registration/registration_table.h"
 
 using registration::Entry;
 using registration::Hive;

@@ -1,11 +1,16 @@
 // The DLL entry point and the four exported functions.
 #include <windows.h>
+#include <olectl.h>
 #include <unknwn.h>
+
+#include <string>
 
 #include "filter/text_filter.h"
 #include "handler/quirebinder.h"
 #include "preview/preview_handler.h"
+#include "registration/registration.h"
 #include "server/class_factory.h"
+#include "server/com_boundary.h"
 #include "server/module.h"
 
 namespace {
@@ -22,6 +27,27 @@ const ClassObject CLASS_OBJECTS[] = {
     {&CLSID_QuirebinderFilter, create_and_query<CClassFactory<TextFilter>>},
     {&CLSID_QuirebinderPreview, create_and_query<CClassFactory<PreviewHandler>>},
 };
+
+// The registry view the module's own machine reads: a 64-bit module (x64 or
+// ARM64, whose views are one) the 64-bit view, a 32-bit one the 32-bit view.
+constexpr View OWN_VIEW = sizeof(void*) == 8 ? View::Bits64 : View::Bits32;
+
+// The module's full path; false when the system cannot tell it.
+bool module_path(std::wstring* path)
+{
+    // Long paths ("\\?\") reach 32,767 characters; nothing is longer.
+    for (DWORD size = MAX_PATH; size <= 32768; size *= 2) {
+        path->assign(size, L'\0');
+        const DWORD length = GetModuleFileNameW(g_module.instance, path->data(), size);
+        if (length == 0)
+            return false;
+        if (length < size) {
+            path->resize(length);
+            return true;
+        }
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -72,12 +98,32 @@ STDAPI DllCanUnloadNow()
     return hr;
 }
 
+// regsvr32: the same registration as "quirebinder register" writes for this
+// module, per machine and in the module's own view. A file type another
+// program handles keeps its handler. The first write that fails ends it,
+// and its status is the answer.
 STDAPI DllRegisterServer()
 {
-    return S_OK;
+    return guard_boundary(SELFREG_E_CLASS, [] {
+        std::wstring path;
+        if (!module_path(&path))
+            return SELFREG_E_CLASS;
+        const HRESULT hr = register_module(Scope::Machine, OWN_VIEW, path, nullptr);
+        if (SUCCEEDED(hr))
+            notify_association_change();
+        return hr;
+    });
 }
 
+// regsvr32 /u: removes what DllRegisterServer wrote; another program's
+// handlers, and what the views share while the other view's module is still
+// registered, stay.
 STDAPI DllUnregisterServer()
 {
-    return S_OK;
+    return guard_boundary(SELFREG_E_CLASS, [] {
+        const HRESULT hr = unregister_module(Scope::Machine, OWN_VIEW);
+        if (SUCCEEDED(hr))
+            notify_association_change();
+        return hr;
+    });
 }

@@ -1,6 +1,8 @@
 // The registration table written and removed in both registry views, per
-// machine and per user: every entry reads back as the table says, nothing
-// of ours is left afterwards, and another program's handlers survive both.
+// machine and per user, and by the module's own DllRegisterServer and
+// DllUnregisterServer (regsvr32): every entry reads back as the table says,
+// nothing of ours is left afterwards, and another program's handlers survive
+// both.
 // The 32-bit build runs these on 32-bit Windows, which has one view, and in
 // a 64-bit prefix, where 32-bit code writes both views through WOW64.
 #include <windows.h>
@@ -13,7 +15,7 @@
 #include <vector>
 
 #include "host/console.h"
-#include "host/registration.h"
+#include "registration/registration.h"
 #include "tests/support/module_under_test.h"
 
 namespace {
@@ -22,14 +24,39 @@ struct Case {
     Scope scope;
     View view;
     const char* name;
+    // Through the module's exports (per machine, in its own view) instead
+    // of the host's register_module and unregister_module.
+    bool through_module = false;
 };
+
+// The view the module under test registers in.
+constexpr View MODULE_VIEW = sizeof(void*) == 8 ? View::Bits64 : View::Bits32;
 
 const Case CASES[] = {
     {Scope::Machine, View::Bits64, "Machine64"},
     {Scope::Machine, View::Bits32, "Machine32"},
     {Scope::User, View::Bits64, "User64"},
     {Scope::User, View::Bits32, "User32"},
+    {Scope::Machine, MODULE_VIEW, "Regsvr32", true},
 };
+
+std::wstring module_file()
+{
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(qb_module().dll, path, MAX_PATH);
+    return path;
+}
+
+HRESULT register_case(const Case& c, const std::wstring& module, std::vector<KeptSlot>* kept)
+{
+    return c.through_module ? qb_module().DllRegisterServer()
+                            : register_module(c.scope, c.view, module, kept);
+}
+
+HRESULT unregister_case(const Case& c)
+{
+    return c.through_module ? qb_module().DllUnregisterServer() : unregister_module(c.scope, c.view);
+}
 
 // The REG_SZ value's text; false when the key or the value is missing.
 bool read_value(HKEY root, const std::wstring& path, const std::wstring& name, View view,
@@ -150,9 +177,10 @@ protected:
 TEST_P(Registration, RoundTripsAndLeavesNothingOfOurs)
 {
     const Case& c = GetParam();
-    const std::wstring module = L"C:\\Program Files\\Quirebinder\\quirebinder.dll";
+    const std::wstring module =
+        c.through_module ? module_file() : L"C:\\Program Files\\Quirebinder\\quirebinder.dll";
     std::vector<KeptSlot> kept;
-    ASSERT_EQ(S_OK, register_module(c.scope, c.view, module, &kept));
+    ASSERT_EQ(S_OK, register_case(c, module, &kept));
     EXPECT_TRUE(kept.empty());
 
     int written = 0;
@@ -192,8 +220,14 @@ TEST_P(Registration, RoundTripsAndLeavesNothingOfOurs)
               written);
     expect_property_lists(c.scope == Scope::Machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER,
                           c.view);
+    // The module registers its own view only.
+    if (c.through_module && is_64bit_windows()) {
+        EXPECT_FALSE(key_exists(HKEY_LOCAL_MACHINE,
+                                L"Software\\Classes\\CLSID\\" + utf16(registration::CLSID_TEXT),
+                                MODULE_VIEW == View::Bits64 ? View::Bits32 : View::Bits64));
+    }
 
-    ASSERT_EQ(S_OK, unregister_module(c.scope, c.view));
+    ASSERT_EQ(S_OK, unregister_case(c));
     for (const registration::Entry& entry : registration::entries()) {
         HKEY root = nullptr;
         std::wstring path;
@@ -206,7 +240,7 @@ TEST_P(Registration, RoundTripsAndLeavesNothingOfOurs)
         }
     }
     // Unregistering twice is no error.
-    EXPECT_EQ(S_OK, unregister_module(c.scope, c.view));
+    EXPECT_EQ(S_OK, unregister_case(c));
 }
 
 TEST_P(Registration, KeepsAnotherProgramsHandlers)
@@ -233,13 +267,15 @@ TEST_P(Registration, KeepsAnotherProgramsHandlers)
     }
 
     std::vector<KeptSlot> kept;
-    ASSERT_EQ(S_OK, register_module(c.scope, c.view, L"C:\\q.dll", &kept));
-    ASSERT_EQ(4u, kept.size());
-    EXPECT_EQ(L"Other.Book", kept[0].value);
+    ASSERT_EQ(S_OK, register_case(c, L"C:\\q.dll", &kept));
+    if (!c.through_module) {
+        ASSERT_EQ(4u, kept.size());
+        EXPECT_EQ(L"Other.Book", kept[0].value);
+    }
     std::wstring text;
     EXPECT_TRUE(read_value(root, L"Software\\Classes\\.mobi", L"", c.view, &text));
     EXPECT_EQ(L"Quirebinder.Book", text);  // an extension without a ProgID gets ours
-    ASSERT_EQ(S_OK, unregister_module(c.scope, c.view));
+    ASSERT_EQ(S_OK, unregister_case(c));
 
     for (const Slot& slot : slots) {
         EXPECT_TRUE(read_value(slot.root, slot.path(), L"", c.view, &text)) << utf8(slot.path());
@@ -283,6 +319,27 @@ TEST(RegistrationViews, SharedEntriesStayUntilTheLastModuleGoes)
             }
         }
     }
+}
+
+}  // namespace
+
+namespace {
+
+// regsvr32 learns why the registration failed: a class key the module
+// cannot write below (here a volatile one, which takes no lasting subkey)
+// fails the registration with that write's status, not success.
+TEST(RegistrationThroughTheModule, ReturnsTheFailingWritesStatus)
+{
+    unregister_module(Scope::Machine, MODULE_VIEW);
+    const std::wstring clsid = L"Software\\Classes\\CLSID\\" + utf16(registration::CLSID_TEXT);
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExW(HKEY_LOCAL_MACHINE, clsid.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
+                              KEY_ALL_ACCESS | view_flag(MODULE_VIEW), nullptr, &key, nullptr));
+    RegCloseKey(key);
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_CHILD_MUST_BE_VOLATILE), qb_module().DllRegisterServer());
+    EXPECT_EQ(S_OK, qb_module().DllUnregisterServer());
+    EXPECT_FALSE(key_exists(HKEY_LOCAL_MACHINE, clsid, MODULE_VIEW));
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "host/commands.h"
-#include "host/registration.h"
+#include "registration/registration.h"
 #include "tests/propertypage/sheet_host.h"
 
 using namespace page_test;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "installer/registration_table.h"
+#include "registration/registration_table.h"
 
 enum class Scope { Machine, User };
 enum class View { Bits64, Bits32 };

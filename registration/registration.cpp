@@ -1,11 +1,11 @@
 // The registration table applied to the registry through the Win32 registry
 // functions, each entry in the view and under the root its scope gives.
-#include "host/registration.h"
+#include "registration/registration.h"
 
 #include <shlobj.h>
 
-#include "host/console.h"
 #include "server/log.h"
+#include "server/utf8.h"
 
 using registration::Entry;
 using registration::Hive;

@@ -1,7 +1,7 @@
 // The registration table as data: the class, its approval, the file type's
 // own ProgID, the search filter and its persistent handler, and per
 // extension the handler slots of the shell and the indexer.
-#include "installer/registration_table.h"
+#include "registration/registration_table.h"
 
 #include <cctype>
 
