@@ -10,6 +10,7 @@
 # set cannot be had is named, with the package manager's words. With
 # --bench it also installs what only tools/bench.sh needs (strace).
 set -eu
+QB_LANES_DIR=${QB_LANES_DIR:-$(cd "$(dirname "$0")/.." && pwd)/build/lanes}
 . "$(dirname "$0")/lanes.sh"
 rm -rf "$lanes_dir"
 

@@ -9,7 +9,8 @@
 # machine cannot run is always just named. A failure of ours in a lane's
 # set-up (a script error, a build failure, a prefix that will not start)
 # is named too, except with QB_ALL_LANES=1 (CI), where it fails the command.
-lanes_dir=${QB_LANES_DIR:-$(cd "$(dirname "$0")/.." && pwd)/build/lanes}
+# Its callers run in the source tree's root.
+lanes_dir=${QB_LANES_DIR:-$(pwd)/build/lanes}
 
 lane_loses() {
     case $1 in
