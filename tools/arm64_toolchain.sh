@@ -21,8 +21,11 @@ SOURCES="mingw-w64 llvm-toolchain-$CLANG_VERSION"
 TRIPLE=aarch64-w64-mingw32
 
 root=${QB_ARM64_TOOLCHAIN:-${XDG_CACHE_HOME:-$HOME/.cache}/quirebinder/arm64-toolchain}
+# The mark is set before the first build; the private sources list (below)
+# is what earlier versions of this script left in a folder they began.
 mark="$root/.quirebinder-arm64-toolchain"
 if [ -d "$root" ] && [ ! -e "$root/stamp" ] && [ ! -e "$mark" ] &&
+    ! grep -qsx "deb-src http://deb.debian.org/debian bookworm main" "$root/apt/sources.list" &&
     find "$root" -mindepth 1 -maxdepth 1 ! -name .lock | grep -q .; then
     echo "$root holds files this script did not make (no stamp): left alone;" \
         "set QB_ARM64_TOOLCHAIN to a new or empty folder" >&2
