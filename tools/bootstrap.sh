@@ -41,7 +41,10 @@ missing() {
     done
 }
 # The package manager's own words: its error lines, on one line.
-apt_words() { grep '^E: ' "$log" | sed 's/ \[IP: [^]]*\]//' | tr '\n' ' ' | sed 's/ $//'; }
+apt_words() {
+    words=$(grep '^E: ' "$log" | sed 's/ \[IP: [^]]*\]//' | tr '\n' ' ' | sed 's/ $//')
+    echo "${words:-$(tail -n 1 "$log")}"
+}
 
 # One index that fails (a mirror in mid-sync) does not stop the set-up:
 # the update is tried three times, then the installs decide.
@@ -54,7 +57,8 @@ update() {
         $SUDO apt-get -o DPkg::Lock::Timeout=600 update -q >"$log" 2>&1 && return 0
         [ "$try" = 3 ] || sleep "${QB_APT_RETRY_DELAY:-5}"
     done
-    failed=$(sed -n 's/^E: Failed to fetch \([^ ]*\)  *\(.*\)/\1: \2/p' "$log" | sed 's/ \[IP: [^]]*\]//')
+    failed=$(sed -n 's/^E: Failed to fetch \([^ ]*\)  *\(.*\)/\1: \2/p' "$log" |
+        sed 's/ \[IP: [^]]*\]//' | tr '\n' ';' | sed 's/;$//; s/;/; /g')
     echo "bootstrap: package index not updated (${failed:-$(apt_words)}); installing with the indexes there are" >&2
 }
 
