@@ -184,9 +184,12 @@ book_status analyze_container(ByteReader& reader, bool prefer_thumbnail,
 
     // Source archive: the highest record from first_non_book_record up,
     // short of the last record, that starts with "SRCS" and holds a ZIP
-    // archive from byte 16 on.
-    for (std::int64_t n = static_cast<std::int64_t>(record_count) - 2;
-         n >= 0 && n >= static_cast<std::int64_t>(info.first_non_book_record); --n) {
+    // archive from byte 16 on. kindlegen writes the format's "none" there in
+    // some books that carry one: the scan then starts after the text records.
+    const std::int64_t lowest = info.first_non_book_record == NO_RECORD
+                                    ? std::int64_t(get2(data + 8)) + 1
+                                    : std::int64_t(info.first_non_book_record);
+    for (std::int64_t n = static_cast<std::int64_t>(record_count) - 2; n >= 0 && n >= lowest; --n) {
         const std::uint32_t start = records[static_cast<std::size_t>(n)];
         const std::uint32_t end = records[static_cast<std::size_t>(n) + 1];
         if (end - start < 20)

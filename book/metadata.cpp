@@ -86,6 +86,13 @@ std::wstring format_creation_date(std::uint32_t seconds)
 
 std::wstring parse_exth_date(const std::uint8_t* bytes, std::uint32_t count)
 {
+    std::wstring formatted;
+    exth_date(bytes, count, formatted);
+    return formatted;
+}
+
+bool exth_date(const std::uint8_t* bytes, std::uint32_t count, std::wstring& formatted)
+{
     // The space closes a number that runs to the end of the text.
     std::wstring text = decode_text(bytes, count, CP_UTF8);
     text += L' ';
@@ -162,10 +169,10 @@ std::wstring parse_exth_date(const std::uint8_t* bytes, std::uint32_t count)
     date.wYear = year;
     date.wMonth = month;
     date.wDay = day;
-    std::wstring formatted;
-    if (!long_date(date, true, formatted))
-        return text;
-    return formatted;
+    if (long_date(date, true, formatted))
+        return true;
+    formatted = text;
+    return false;
 }
 
 std::wstring join_creators(const std::vector<std::wstring>& authors,

@@ -13,5 +13,8 @@ std::wstring decode_text(const std::uint8_t* bytes, std::uint32_t count, std::ui
 std::wstring language_name(std::uint32_t locale);
 std::wstring format_creation_date(std::uint32_t seconds);
 std::wstring parse_exth_date(const std::uint8_t* bytes, std::uint32_t count);
+// As parse_exth_date; false, with formatted the text as it stands, when it
+// holds no date Windows formats (a year before 1601, or no date at all).
+bool exth_date(const std::uint8_t* bytes, std::uint32_t count, std::wstring& formatted);
 std::wstring join_creators(const std::vector<std::wstring>& authors,
                            const std::vector<std::wstring>& contributors);

@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "book/text_reader.h"
+#include "text/text_reader.h"
 #include "server/com_boundary.h"
 #include "server/log.h"
 

@@ -9,7 +9,7 @@
 
 #include "book/mobi_book.h"
 #include "book/stream_reader.h"
-#include "book/text_reader.h"
+#include "text/text_reader.h"
 #include "server/com_boundary.h"
 #include "server/log.h"
 

@@ -8,7 +8,7 @@
 #include <iterator>
 
 #include "book/stream_reader.h"
-#include "book/text_reader.h"
+#include "text/text_reader.h"
 #include "server/com_boundary.h"
 #include "server/log.h"
 

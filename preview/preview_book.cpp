@@ -7,13 +7,13 @@
 
 #include "book/container.h"
 #include "book/imaging.h"
-#include "book/markup.h"
+#include "text/markup.h"
 #include "book/metadata.h"
 #include "book/mobi_book.h"
-#include "book/reading_start.h"
-#include "preview/source_transform.h"
+#include "text/reading_start.h"
 #include "book/stream_reader.h"
-#include "book/text_reader.h"
+#include "text/text_reader.h"
+#include "preview/cover_decode.h"
 #include "handler/thumbnail_fit.h"
 #include "resources/resource.h"
 #include "server/log.h"
@@ -48,15 +48,13 @@ std::wstring as_paragraphs(const std::wstring& text)
 
 // The description (EXTH 103) as plain text: its markup through the text
 // reader's, in the book's code page where that reader decodes it, else
-// converted as the other fields are; and record 0.
-std::wstring description_of(IStream* stream, std::vector<std::uint8_t>& record0)
+// converted as the other fields are; and the container's analysis.
+std::wstring description_of(IStream* stream, ContainerInfo& info)
 {
     StreamReader reader(stream);
     QuietObserver observer;
-    ContainerInfo info;
     if (analyze_container(reader, false, observer, info) != BOOK_OK)
         return {};
-    record0 = info.record0;
     if (!info.has_description)
         return {};
     const std::uint8_t* bytes = info.record0.data() + info.description.offset;
@@ -70,25 +68,55 @@ std::wstring description_of(IStream* stream, std::vector<std::uint8_t>& record0)
     return std::wstring(text.begin(), text.end());
 }
 
+// Characters of the text's start searched for Project Gutenberg's header.
+constexpr std::size_t GUTENBERG_HEADER_CHARS = 8000;
+
+// Where the text goes on after Project Gutenberg's licence header, the line
+// "*** START OF THE (or THIS) PROJECT GUTENBERG EBOOK ... ***", when its
+// first GUTENBERG_HEADER_CHARS characters hold it; else 0.
+std::size_t past_gutenberg_header(const std::wstring& text)
+{
+    std::wstring head = text.substr(0, GUTENBERG_HEADER_CHARS);
+    for (wchar_t& c : head)
+        c = c >= L'a' && c <= L'z' ? wchar_t(c - L'a' + L'A') : c;
+    for (const wchar_t* line : {L"START OF THE PROJECT GUTENBERG EBOOK", L"START OF THIS PROJECT GUTENBERG EBOOK",
+                                L"START OF THE PROJECT GUTENBERG E-BOOK", L"START OF THIS PROJECT GUTENBERG E-BOOK"}) {
+        const std::size_t at = head.find(line);
+        if (at == std::wstring::npos || head.rfind(L"***", at) == std::wstring::npos ||
+            at - head.rfind(L"***", at) > 4)
+            continue;
+        // The line ends with "***", else with its paragraph.
+        std::size_t end = head.find(L"***", at);
+        end = end != std::wstring::npos ? end + 3 : head.find(L'\n', at);
+        if (end == std::wstring::npos)
+            return 0;
+        while (end < text.size() && (text[end] == L' ' || text[end] == L'\n'))
+            ++end;
+        return end;
+    }
+    return 0;
+}
+
 // The first OPENING_TEXT_CHARS characters of the book's text from where a
-// reader starts, cut at the last space before the bound; what the reader
-// gave before a fault stands.
+// reader starts (past Project Gutenberg's header), cut at the last space
+// before the bound; what the reader gave before a fault stands. One reader finds the start and reads on from
+// it, so a HUFF/CDIC dictionary is loaded once and the book's work bound
+// holds for the whole preview.
 std::wstring opening_text_of(IStream* stream, const std::vector<std::uint8_t>& record0)
 {
     StreamReader reader(stream);
-    std::uint64_t start = 0;
-    if (find_reading_start(reader, record0, start) < 0)
-        start = 0;
     TextReader text(reader);
     if (text.open() != BOOK_OK)
         return {};
-    if (start != 0)
-        text.start_at(start);
+    std::uint64_t start = 0;
+    if (find_reading_start(text, record0, start) < 0 || !text.start_at(start))
+        text.start_at(0);
     std::wstring opening;
     std::u16string piece;
-    while (opening.size() < OPENING_TEXT_CHARS && text.end() == TextEnd::none &&
+    while (opening.size() < GUTENBERG_HEADER_CHARS + OPENING_TEXT_CHARS && text.end() == TextEnd::none &&
            text.next(piece) == BOOK_OK)
         opening.append(piece.begin(), piece.end());
+    opening.erase(0, past_gutenberg_header(opening));
     if (opening.size() > OPENING_TEXT_CHARS) {
         std::size_t cut = opening.find_last_of(L" \n", OPENING_TEXT_CHARS);
         if (cut == std::wstring::npos || cut < OPENING_TEXT_CHARS / 2)
@@ -102,66 +130,13 @@ std::wstring opening_text_of(IStream* stream, const std::vector<std::uint8_t>& r
     return opening;
 }
 
-// The decoder's own scaled decoding (IWICBitmapSourceTransform), where it
-// offers it, at its closest size to fitted: the picture never exists at its
-// full size. image becomes that smaller bitmap; left as it is otherwise.
-void decode_scaled(IWICImagingFactory* factory, const ThumbnailSize& fitted,
-                   ComPtr<IWICBitmapSource>& image)
-{
-    ComPtr<IWICBitmapSourceTransform> transform;
-    if (FAILED(image.As(&transform)))
-        return;
-    UINT width = fitted.width, height = fitted.height;
-    WICPixelFormatGUID format = GUID_WICPixelFormat32bppBGR;
-    BOOL supported = FALSE;
-    if (FAILED(transform->GetClosestSize(&width, &height)) || width == 0 || height == 0 ||
-        width > COVER_LIMIT * 2 || height > COVER_LIMIT * 2 ||
-        FAILED(transform->GetClosestPixelFormat(&format)) ||
-        FAILED(transform->DoesSupportTransform(WICBitmapTransformRotate0, &supported)) || !supported)
-        return;
-    ComPtr<IWICBitmap> bitmap;
-    if (FAILED(factory->CreateBitmap(width, height, format, WICBitmapCacheOnLoad, &bitmap)))
-        return;
-    const WICRect all = {0, 0, INT(width), INT(height)};
-    ComPtr<IWICBitmapLock> lock;
-    UINT stride = 0, size = 0;
-    BYTE* pixels = nullptr;
-    if (FAILED(bitmap->Lock(&all, WICBitmapLockWrite, &lock)) || FAILED(lock->GetStride(&stride)) ||
-        FAILED(lock->GetDataPointer(&size, &pixels)) ||
-        FAILED(transform->CopyPixels(nullptr, width, height, &format, WICBitmapTransformRotate0,
-                                     stride, size, pixels)))
-        return;
-    lock.Reset();
-    image = bitmap;
-}
-
 HRESULT read_cover(MobiBook& source, PreviewBook& book)
 {
     ENSURE(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
                             IID_PPV_ARGS(&book.factory)));
     ComPtr<IWICBitmapSource> image;
     RETURN_IF_FAILED(source.get_cover_image(&image, book.factory.Get()));
-    UINT width = 0, height = 0;
-    ENSURE(image->GetSize(&width, &height));
-    ENSURE_THAT(width != 0 && height != 0, E_FAIL);
-    ThumbnailSize fitted = fit_thumbnail(width, height, COVER_LIMIT, COVER_LIMIT, IEIFLAG_ORIGSIZE);
-    if (fitted.width != width || fitted.height != height) {
-        decode_scaled(book.factory.Get(), fitted, image);
-        ENSURE(image->GetSize(&width, &height));
-        fitted = fit_thumbnail(width, height, COVER_LIMIT, COVER_LIMIT, IEIFLAG_ORIGSIZE);
-    }
-    // Else (or once more, from the decoder's size) one decode, one scaling.
-    RETURN_IF_FAILED(convert_to_bgr32(book.factory.Get(), image));
-    if (fitted.width != width || fitted.height != height) {
-        ComPtr<IWICBitmapScaler> scaler;
-        ENSURE(book.factory->CreateBitmapScaler(&scaler));
-        ENSURE(scaler->Initialize(image.Get(), fitted.width, fitted.height,
-                                  WICBitmapInterpolationModeFant));
-        image = scaler;
-        RETURN_IF_FAILED(convert_to_bgr32(book.factory.Get(), image));
-    }
-    ENSURE(book.factory->CreateBitmapFromSource(image.Get(), WICBitmapCacheOnLoad, &book.cover));
-    return S_OK;
+    return decode_cover(book.factory.Get(), image.Get(), book.cover);
 }
 
 }  // namespace
@@ -184,17 +159,30 @@ HRESULT read_preview_book(IStream* stream, PreviewBook& book)
 
     book.encrypted = source->is_encrypted;
     book.title = source->title;
-    book.creator = source->creator;
+    // The authors alone: contributors are mostly the writing tool's credit
+    // ("calibre (9.5.0) [http://calibre-ebook.com]"), and "Unknown" is
+    // calibre's word for no author.
+    std::vector<std::wstring> authors;
+    for (const std::wstring& name : source->authors)
+        if (name != L"Unknown")
+            authors.push_back(name);
+    book.creator = join_creators(authors, {});
     book.publisher = source->publisher;
     book.published = source->published_date;
     book.created = source->created_date;
     book.language = source->language;
 
-    std::vector<std::uint8_t> record0;
-    book.text = as_paragraphs(description_of(stream, record0));
+    ContainerInfo info;
+    book.text = as_paragraphs(description_of(stream, info));
+    // A published date that is no date (calibre's 0101-01-01 for none)
+    // gives way to the date created.
+    std::wstring published;
+    if (!info.has_published ||
+        !exth_date(info.record0.data() + info.published.offset, info.published.size, published))
+        book.published.clear();
     book.description_size = book.text.size();
     const std::wstring opening = as_paragraphs(
-        book.encrypted ? preview_text(IDS_PREVIEW_ENCRYPTED) : opening_text_of(stream, record0));
+        book.encrypted ? preview_text(IDS_PREVIEW_ENCRYPTED) : opening_text_of(stream, info.record0));
     if (!book.text.empty() && !opening.empty())
         book.text += L"\r\n\r\n";
     book.text += opening;

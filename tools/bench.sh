@@ -10,7 +10,9 @@
 #      imaging work with no handler (under Wine, one process);
 #   2b. preview: DoPreview to drawn and the peak private bytes on a built
 #      book with a 6000 x 9000 JPEG cover (above a small book's), beside
-#      the thumbnail of the same cover at 256 (under Wine, one process);
+#      the thumbnail of the same cover at 256, and the peak of the cover
+#      decode alone through Wine's decoder and through one of the tests'
+#      own that scales by itself (under Wine, one process);
 #   3. folder: `quirebinder properties --json --recursive` over a built
 #      library of books (under Wine);
 #   4. concurrency soak: eight apartments sending requests while a ninth
@@ -150,6 +152,7 @@ for key in metadata_speedup_vs_libmobi metadata_bytes_read_percent \
            thumbnail_cost_vs_floor \
            preview_huge_cover_ms preview_huge_cover_peak_mb thumbnail_huge_cover_ms \
            thumbnail_huge_cover_peak_mb preview_time_vs_thumbnail \
+           cover_decode_peak_mb_wine cover_decode_peak_mb_scaling \
            folder_books_per_second folder_bytes_read_percent \
            concurrency_threads concurrency_requests concurrency_failures concurrency_torn_log_lines \
            concurrency_torn_log_lines_bare concurrency_reinitialisations \

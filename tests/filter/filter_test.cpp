@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "book/stream_reader.h"
-#include "book/text_reader.h"
+#include "text/text_reader.h"
 #include "filter/text_filter.h"
 #include "tests/book/book_test_support.h"
 #include "tests/handler/handler_test_support.h"

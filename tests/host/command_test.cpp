@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "book/stream_reader.h"
-#include "book/text_reader.h"
+#include "text/text_reader.h"
 #include "host/console.h"
 #include "host/exit_codes.h"
 #include "host/registration.h"
@@ -177,9 +177,16 @@ long json_number(const std::string& json, const std::string& key)
 TEST(HostCommand, PreviewJsonSaysWhatThePaneShows)
 {
     const std::wstring folder = scratch_folder();
-    const auto write_book = [&](const wchar_t* name, const std::string& markup) {
+    // EXTH records as calibre writes them: its credit as contributor, its
+    // "Unknown" for no author, its 0101-01-01 for no date.
+    using Exth = std::vector<std::pair<std::uint32_t, std::string>>;
+    const Exth calibre = {{100, "Unknown"}, {108, "calibre (9.5.0) [http://calibre-ebook.com]"},
+                          {106, "0101-01-01T00:00:00+00:00"}};
+    const auto write_book = [&](const wchar_t* name, const std::string& markup,
+                                const Exth& exth = {{100, "Ann Writer"}}) {
         mobi_test::MobiBuilder builder;
-        builder.exth(100, std::string("Ann Writer"));
+        for (const auto& [type, value] : exth)
+            builder.exth(type, value);
         builder.add_book_text(Bytes(markup.begin(), markup.end()));
         write_file(folder + L"\\" + name, builder.build().bytes);
         return folder + L"\\" + name;
@@ -187,11 +194,13 @@ TEST(HostCommand, PreviewJsonSaysWhatThePaneShows)
     std::string long_text;
     for (int i = 0; i < 60; ++i)
         long_text += "<p>Paragraph " + std::to_string(i) + " of the long book, its words running on.</p>";
+    const std::string chapter = "<h1>CHAPTER I</h1><p>Alice was beginning to get very tired.</p>";
     const struct {
         std::wstring book, size;
         std::vector<std::string> shown;  // each in the output
         long characters_most;  // 0: not checked
         bool scroll_bar;
+        std::vector<std::string> hidden = {};  // none in the output
     } cases[] = {
         {book("cafe-noir.mobi"), L"1600x500",
          {"\"valid\": true", "\"title\": \"Caf\u00e9 Noir\"", "{\"label\": \"Author:\", \"value\": \"Jane Doe",
@@ -207,6 +216,19 @@ TEST(HostCommand, PreviewJsonSaysWhatThePaneShows)
          80, false},
         {write_book(L"long.mobi", long_text), L"640x320", {"\"opening\": \"Paragraph 0 of"}, 80, true},
         {book("palmdoc.pdb"), L"640x320", {"\"valid\": false"}, 0, false},
+        {write_book(L"unknown.mobi", chapter, calibre), L"640x320", {"{\"label\": \"Created:\""}, 0, false,
+         {"Author:", "Published:", "calibre"}},
+        {write_book(L"carroll.mobi", chapter, {{100, "Lewis Carroll"}, calibre[1]}), L"640x320",
+         {"{\"label\": \"Author:\", \"value\": \"Lewis Carroll\"}"}, 0, false, {"calibre"}},
+        {write_book(L"gutenberg.mobi",
+                    "<p>The Project Gutenberg EBook of Alice, by Lewis Carroll</p><p>This eBook is for the use of "
+                    "anyone anywhere at no cost.</p><p>*** START OF THIS PROJECT GUTENBERG EBOOK ALICE ***</p>"
+                    "<p>Produced by a volunteer</p>" + chapter),
+         L"640x320", {"\"opening\": \"Produced by a volunteer\\n\\nCHAPTER I"}, 0, false},
+        {write_book(L"contents.mobi",
+                    "<p>THE CONTENTS</p><p><a filepos=0000000001>CHAPTER I</a></p><p>Lewis Carroll</p>"
+                    "<p>190 <a filepos=0000000001>CHAPTER II</a></p><mbp:pagebreak/>" + chapter),
+         L"640x320", {"\"opening\": \"CHAPTER I\\n\\nAlice was"}, 0, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(utf8(c.book + L" " + c.size));
@@ -221,6 +243,8 @@ TEST(HostCommand, PreviewJsonSaysWhatThePaneShows)
             EXPECT_LE(characters, c.characters_most) << run.out;
             EXPECT_GE(characters, c.characters_most * 7 / 8) << run.out;
         }
+        for (const std::string& hidden : c.hidden)
+            EXPECT_EQ(std::string::npos, run.out.find(hidden)) << hidden << "\n" << run.out;
         EXPECT_EQ(c.scroll_bar, run.out.find("\"scroll_bar\": true") != std::string::npos) << run.out;
     }
 }

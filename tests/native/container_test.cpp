@@ -381,7 +381,15 @@ TEST(ContainerTest, SourceArchive)
         {"below first_non_book_record",
          [](MobiBuilder& b) { b.add_srcs(zip_bytes(30)), b.add_text(1), b.first_non_book_record = 3; return 0; }},
         {"first_non_book_record beyond the records",
-         [](MobiBuilder& b) { b.add_srcs(zip_bytes(30)), b.add_text(1), b.first_non_book_record = 0xFFFFFFFF; return 0; }},
+         [](MobiBuilder& b) { b.add_srcs(zip_bytes(30)), b.add_text(1), b.first_non_book_record = 0xFFFFFFFE; return 0; }},
+        // "None": from the first record after the text records (record 1 here).
+        {"first_non_book_record none", [](MobiBuilder& b) {
+             std::size_t i = b.add_srcs(zip_bytes(30));
+             b.add_text(1), b.first_non_book_record = 0xFFFFFFFF;
+             return i;
+         }},
+        {"first_non_book_record none, SRCS among the text records",
+         [](MobiBuilder& b) { b.add_srcs(zip_bytes(30)), b.add_text(1), b.first_non_book_record = 0xFFFFFFFF, b.text_records = 2; return 0; }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

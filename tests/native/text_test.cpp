@@ -14,8 +14,8 @@
 
 #include <gtest/gtest.h>
 
-#include "book/huffcdic.h"
-#include "book/text_reader.h"
+#include "text/huffcdic.h"
+#include "text/text_reader.h"
 #include "harness.h"
 #include "tests/support/mobi_builder.h"
 
@@ -277,6 +277,7 @@ TEST(TextReaderTest, MarkupCasesUnderEveryCut)
         {"<html><head><title>T</title><!DOCTYPE x><meta a=b></p><style>i<b{}</style><script>'<p>'</script><p>One<link>Two",
          "OneTwo"},
         {"<head><title>T</title><base href=x><body>Body</body>", "Body"},
+        {"<head><guide><reference type=\"text\" filepos=0000000012 /></guide><title>T</title><p>Body", "Body"},
         {"<head><noscript>T</noscript></html>One", "One"},
         {"<head><title>T</title><link rel=x></head><STYLE>b{}</STYLE><script>if (a<b && c) x('</p>');</script>Body",
          "Body"},
@@ -430,6 +431,19 @@ TEST(TextReaderTest, NestedEmptyEntriesTakeLittleWork)
     EXPECT_EQ(t.end, TextEnd::complete);
     EXPECT_EQ(t.text, "");
     EXPECT_EQ(t.steps, 4000u + 64u * HuffCdic::MAX_DEPTH);
+}
+
+// An entry that is not kept, expanded again at every use: the book's work
+// stops within its bound (8 decoder steps per byte of the file, plus
+// 2^20), where the bound per record alone would allow all of it.
+TEST(TextReaderTest, WorkIsBoundedByTheBook)
+{
+    const Bytes book = repeated_entry_book(200);
+    const Text t = read_text(book);
+    EXPECT_EQ(t.end, TextEnd::broken);
+    EXPECT_EQ(t.text, "");
+    EXPECT_LE(t.steps, 8 * book.size() + (1u << 20));
+    EXPECT_GT(t.steps, 4 * book.size());
 }
 
 // Memory does not grow with the book: the record list is read two entries

@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <optional>
 #include <queue>
@@ -667,5 +668,78 @@ private:
     std::uint32_t text_length_ = 0;
     std::optional<std::uint32_t> first_image_;
 };
+
+// A HUFF record whose codes all have `bits` bits (at most 24): the code c
+// (its bits, left-aligned) names entry 2^bits - 1 - c.
+inline Bytes fixed_length_huff(unsigned bits)
+{
+    Bytes huff(16 + 256 * 4 + 32 * 8, 0);
+    std::memcpy(huff.data(), "HUFF", 4);
+    huff[7] = 24, huff[11] = 16, huff[14] = 0x04, huff[15] = 0x10;  // tables at 16 and 1,040
+    for (int i = 0; i < 256; ++i)
+        huff[16 + 4 * std::size_t(i) + 3] = std::uint8_t(bits);     // the length, found from the ranges
+    const std::size_t high = 16 + 1024 + 8 * (bits - 1) + 4;         // highest code of that length
+    const std::uint32_t highest = (1u << bits) - 1;
+    huff[high + 1] = std::uint8_t(highest >> 16), huff[high + 2] = std::uint8_t(highest >> 8);
+    huff[high + 3] = std::uint8_t(highest);
+    return huff;
+}
+
+// Codes of `bits` bits each, naming the entries, zero padded to a byte.
+inline Bytes fixed_length_codes(unsigned bits, const std::vector<std::uint32_t>& entries)
+{
+    Bytes out((entries.size() * bits + 7) / 8, 0);
+    std::size_t at = 0;
+    for (const std::uint32_t entry : entries) {
+        const std::uint32_t code = (1u << bits) - 1 - entry;
+        for (unsigned k = 0; k < bits; ++k, ++at)
+            if (code >> (bits - 1 - k) & 1)
+                out[at / 8] |= std::uint8_t(0x80 >> (at % 8));
+    }
+    return out;
+}
+
+// A small book of much work: 32 CDIC records of 16,384 entries that all
+// name one empty literal, then entry 2^19 (past the entries whose expansion
+// is kept), 32,767 bytes of 20-bit codes of that literal; and `records`
+// text records of 98 bytes, each 39 uses of entry 2^19 (half a million
+// decoder steps per record, no text).
+inline Bytes repeated_entry_book(std::size_t records)
+{
+    constexpr unsigned BITS = 14, CODE = 20;
+    constexpr std::uint32_t PER_RECORD = 1u << BITS, FULL_RECORDS = 32, BIG = FULL_RECORDS * PER_RECORD;
+    MobiBuilder b;
+    b.compression = 17480;
+    b.text_length = 100000000;
+    b.text_record_size = 65535;
+    b.text_records = std::uint16_t(records);
+    for (std::size_t r = 0; r < records; ++r)
+        b.add_record(fixed_length_codes(CODE, std::vector<std::uint32_t>(39, BIG)));
+    b.huff_record = std::uint32_t(records + 1);
+    b.huff_count = 1 + FULL_RECORDS + 1;
+    b.add_record(fixed_length_huff(CODE));
+    auto cdic = [](std::size_t size) {
+        Bytes r(size, 0);
+        std::memcpy(r.data(), "CDIC", 4);
+        r[7] = 16;
+        const Bytes phrases = be4(BIG + 1);
+        std::copy(phrases.begin(), phrases.end(), r.begin() + 8);
+        r[15] = BITS;
+        return r;
+    };
+    Bytes full = cdic(16 + 2 * PER_RECORD + 2);
+    for (std::uint32_t k = 0; k < PER_RECORD; ++k)
+        full[16 + 2 * k] = 0x80;                   // offset 2 * PER_RECORD: the literal
+    full[16 + 2 * PER_RECORD] = 0x80;              // literal, no bytes
+    for (std::uint32_t r = 0; r < FULL_RECORDS; ++r)
+        b.add_record(full);
+    const Bytes codes = fixed_length_codes(CODE, std::vector<std::uint32_t>(0x7FFF * 8 / CODE, 0));
+    Bytes last = cdic(16 + 2 + 2);
+    last[17] = 2, last[18] = 0x7F, last[19] = 0xFF;  // offset 2; compressed, 32,767 bytes
+    last.insert(last.end(), codes.begin(), codes.end());
+    last.resize(16 + 4 + 0x7FFF, 0);
+    b.add_record(last);
+    return b.build().bytes;
+}
 
 }  // namespace mobi_test

@@ -97,8 +97,10 @@ const char* const BLOCKS[] = {
 const char* const SKIPPED_NAMES[] = {nullptr, "head", "style", "script"};
 // The start tags that leave an HTML parser in the head, and the end tags
 // that end it; any other end tag there is ignored.
-const char* const HEAD_STARTS[] = {"base",     "basefont", "bgsound",  "link", "meta", "title", "noscript",
-                                   "noframes", "style",    "script",   "template", "head", "html"};
+// MOBI's own guide, with its references, stands in the head too.
+const char* const HEAD_STARTS[] = {"base",     "basefont", "bgsound",  "link",   "meta",  "title",    "noscript",
+                                   "noframes", "style",    "script",   "template", "head", "html", "guide",
+                                   "reference"};
 const char* const HEAD_ENDS[] = {"head", "body", "html", "br"};
 
 // Classes of ASCII bytes in text: plain characters (copied as they are),

@@ -15,7 +15,7 @@
 #include <memory>
 #include <string>
 
-#include "byte_reader.h"
+#include "book/byte_reader.h"
 
 // Why the text ended, or that it has not.
 enum class TextEnd {
@@ -24,8 +24,9 @@ enum class TextEnd {
     encrypted,    // the book is encrypted (encryption type non-zero): no text
     unsupported,  // a compression or code page this reader does not read: no text
     broken,       // a record broke the format's rules or the work bound (decoder
-                  // steps per record, text per byte of the file), or a read
-                  // failed; the text given before it stands
+                  // steps per record and per byte of the file, text per byte
+                  // of the file), or a read failed; the text given before it
+                  // stands
 };
 
 class TextReader {
@@ -57,18 +58,22 @@ public:
     book_status next(std::u16string& piece);
 
     // Where a book says reading starts: makes the text start at byte offset
-    // of the book's decompressed text (its markup). The records before the
-    // one that holds offset are never read; that record's bytes before it
-    // are skipped, and next() skips up to the next tag when offset is not
-    // at one (next_markup() gives the bytes from offset). Call
-    // after open() gave BOOK_OK and before next(); false, and nothing
-    // changed, for an offset past the text, a book without a text record
-    // size, or a reader that has given text already.
+    // of the book's decompressed text (its markup), also after text was
+    // given (the reader goes back; the dictionary and the work done stay).
+    // The records before the one that holds offset are not read again,
+    // except in books of format 3 or older, whose records may decompress
+    // past their declared size; that record's bytes before offset are
+    // skipped, and next() skips up to the next tag when offset is not 0
+    // (next_markup() gives the bytes from offset). Call after open() gave
+    // BOOK_OK; false, and nothing changed, for an offset past the text, a
+    // book without a text record size (offset 0 always goes back), or a
+    // reader whose text ended other than complete; false with end() broken
+    // when the records before offset break the format.
     bool start_at(std::uint64_t offset);
 
     // As next(), but piece is the next text record's decompressed markup as
-    // it stands (from the start offset), bytes in the book's code page. Use
-    // a reader for one of next() and next_markup() only.
+    // it stands (from the start offset), bytes in the book's code page.
+    // Between start_at() calls, use one of next() and next_markup() only.
     book_status next_markup(std::string& piece);
 
     // unsupported before open() and after BOOK_NOT_MOBI; broken after a
@@ -80,8 +85,9 @@ public:
     std::uint32_t locale() const;     // the MOBI header's LCID
 
     // HUFF/CDIC codes decoded so far, at every nesting depth (the counter
-    // the work bound limits: eight per byte of a record's output bound);
-    // 0 for other compressions.
+    // the work bounds limit: eight per byte of a record's output bound, and
+    // 8 per byte of the file plus 2^20 for the whole book, over every
+    // reading); 0 for other compressions.
     std::uint64_t decoder_steps() const;
 
 private:

@@ -15,7 +15,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "big_endian.h"
+#include "book/big_endian.h"
 
 namespace {
 

@@ -22,7 +22,7 @@
 #include <cstring>
 #include <vector>
 
-#include "big_endian.h"
+#include "book/big_endian.h"
 #include "huffcdic.h"
 #include "markup.h"
 #include "palmdoc.h"
@@ -39,6 +39,17 @@ constexpr std::uint32_t MAX_RECORD0 = 64000;
 constexpr std::uint32_t MIN_TEXT_RECORD_SIZE = 4096;
 // Decoder steps a record may take, per byte of its output bound.
 constexpr std::uint64_t STEPS_PER_OUTPUT_BYTE = 8;
+// Decoder steps a whole book may take, per byte of the file, over every
+// reading of it. A code takes at least one bit, so a book whose expansions
+// are kept (real books: the budget for them is four times the dictionary)
+// takes at most 8 per byte of its text records and dictionary in one
+// reading; real codes are 8 to 16 bits long. Without this, an entry that
+// is not kept and expands to many codes is expanded again at each use, and
+// the bound per record alone allows seconds of work per record.
+constexpr std::uint64_t STEPS_PER_FILE_BYTE = 8;
+// And for the first 64 KiB or so of a book read again, as the preview does
+// to find where reading starts.
+constexpr std::uint64_t STEPS_PER_BOOK = std::uint64_t(1) << 20;
 // Decompressed bytes a book may give, per byte of the file. PalmDOC gives
 // at most 5 per byte and HUFF/CDIC books 2 to 3; without this, a small
 // file of many HUFF/CDIC records of a few bits, each the record bound's
@@ -65,8 +76,11 @@ struct TextReader::State {
     std::uint32_t text_records = 0;
     std::uint32_t limit = 0;        // a record's decompressed size at most
     std::uint32_t raw_limit = 0;    // a text record's stored size at most
+    std::uint64_t text_total = 0;   // bytes of text in all
     std::uint64_t text_left = 0;    // bytes of text still to give
     std::uint64_t output_left = 0;  // decompressed bytes still allowed
+    std::uint64_t steps_left = 0;   // decoder steps still allowed
+    bool sizes_vary = false;        // records may decompress past record_size
     std::uint32_t next_record = 1;
     std::uint32_t record_size = 0;  // a text record's decompressed size as declared
     std::uint32_t skip = 0;         // bytes of the next record before the start
@@ -87,6 +101,9 @@ struct TextReader::State {
     // the start: text and length, or nothing with end set.
     // to_tag: after the start, up to the next '<' too.
     book_status next_record_bytes(bool to_tag, const std::uint8_t*& text, std::size_t& length);
+    // Back to the text's first byte, the work done so far still counted;
+    // false after a fault or for a book whose text cannot be read.
+    bool rewind();
 };
 
 // The start and size of record index, from its entry in the record list and
@@ -244,6 +261,7 @@ book_status TextReader::open()
     }
     s.file_size = std::uint32_t(file_size);
     s.output_left = TEXT_PER_FILE_BYTE * file_size;
+    s.steps_left = STEPS_PER_FILE_BYTE * file_size + STEPS_PER_BOOK;
     s.record_count = get2(header + 76);
     if (std::memcmp(header + 60, "BOOKMOBI", 8) != 0 || s.record_count < 2 ||
         file_size < 78 + 8 * std::uint64_t(s.record_count))
@@ -280,7 +298,8 @@ book_status TextReader::open()
     // room, as other readers give them.
     s.record_size = get2(record0 + 10);
     s.limit = std::max<std::uint32_t>(s.record_size, MIN_TEXT_RECORD_SIZE);
-    if (version <= 3 && s.text_left > std::uint64_t(s.limit) * s.text_records)
+    s.sizes_vary = version <= 3;
+    if (s.sizes_vary && s.text_left > std::uint64_t(s.limit) * s.text_records)
         s.limit *= 2;
     // Stored bytes: HUFF/CDIC codes may take up to four bytes per byte
     // of text; trailing entries come on top.
@@ -299,6 +318,7 @@ book_status TextReader::open()
         s.end = TextEnd::broken;
         return status;
     }
+    s.text_total = s.text_left;
     s.markup.reset(new MarkupText(s.code_page == 65001));
     return BOOK_OK;
 }
@@ -325,7 +345,10 @@ book_status TextReader::State::next_record_bytes(bool to_tag, const std::uint8_t
     if (compression == PALMDOC) {
         ok = palmdoc_decompress(raw.data(), size, limit, this->text);
     } else if (compression == HUFF_CDIC) {
-        ok = huff->decompress(raw.data(), size, limit, STEPS_PER_OUTPUT_BYTE * limit, this->text);
+        const std::uint64_t before = huff->steps();
+        ok = huff->decompress(raw.data(), size, limit, std::min(STEPS_PER_OUTPUT_BYTE * limit, steps_left),
+                              this->text);
+        steps_left -= huff->steps() - before;
     } else {
         ok = size <= limit;
     }
@@ -401,19 +424,53 @@ book_status TextReader::next_markup(std::string& piece)
     return BOOK_OK;
 }
 
+bool TextReader::State::rewind()
+{
+    if (end != TextEnd::none && end != TextEnd::complete)
+        return false;
+    end = TextEnd::none;
+    next_record = 1;
+    text_left = text_total;
+    skip = 0;
+    find_tag = false;
+    markup.reset(new MarkupText(code_page == 65001));
+    return true;
+}
+
 bool TextReader::start_at(std::uint64_t offset)
 {
     State& s = *state_;
-    if (s.end != TextEnd::none || s.next_record != 1 || s.record_size == 0 || offset >= s.text_left)
+    if ((s.end != TextEnd::none && s.end != TextEnd::complete) || offset >= std::max<std::uint64_t>(s.text_total, 1) ||
+        (offset != 0 && s.record_size == 0))
         return false;
-    const std::uint64_t records = offset / s.record_size;
-    if (records >= s.text_records)
+    const std::uint64_t records = offset == 0 || s.sizes_vary ? 0 : offset / s.record_size;
+    if (records >= std::max<std::uint32_t>(s.text_records, 1) || !s.rewind())
         return false;
-    // records * record_size <= offset < text_left: no wrap.
+    // records * record_size <= offset < text_total: no wrap.
     s.next_record = std::uint32_t(1 + records);
     s.text_left -= records * s.record_size;
-    s.skip = std::uint32_t(offset % s.record_size);
-    s.find_tag = true;
+    std::uint64_t left = offset - records * s.record_size;
+    // Where records may decompress past their declared size, the record
+    // that holds offset is found by decompressing the ones before it.
+    while (s.sizes_vary && left != 0) {
+        const std::uint32_t record = s.next_record;
+        const std::uint64_t text_left = s.text_left;
+        const std::uint8_t* bytes = nullptr;
+        std::size_t length = 0;
+        if (record > s.text_records || s.text_left == 0 || s.next_record_bytes(false, bytes, length) < 0 ||
+            s.end != TextEnd::none) {
+            s.end = TextEnd::broken;
+            return false;
+        }
+        if (left < length) {
+            s.next_record = record;
+            s.text_left = text_left;
+            break;
+        }
+        left -= length;
+    }
+    s.skip = std::uint32_t(left);
+    s.find_tag = offset != 0;
     return true;
 }
 

@@ -1,0 +1,151 @@
+// Where a reader of a book starts: EXTH 116, the guide's text reference, a
+// table of contents standing there, offsets that fall inside a tag or past
+// the records' declared size; and the work the search may take on books
+// made to make it long.
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "book/big_endian.h"
+#include "text/reading_start.h"
+#include "text/text_reader.h"
+#include "harness.h"
+#include "tests/support/mobi_builder.h"
+
+using namespace mobi_test;
+
+namespace {
+
+std::vector<std::uint8_t> record0_of(const Bytes& book)
+{
+    return Bytes(book.begin() + get4(book.data() + 78), book.begin() + get4(book.data() + 86));
+}
+
+// The first 40 characters a reader gives from where the book starts (ASCII
+// books), and that start.
+std::string opening(const Bytes& book, std::uint64_t& start, MemoryReader& reader)
+{
+    TextReader text(reader);
+    if (text.open() != BOOK_OK)
+        return "(not opened)";
+    EXPECT_EQ(find_reading_start(text, record0_of(book), start), BOOK_OK);
+    if (!text.start_at(start))
+        return "(start refused)";
+    std::u16string all, piece;
+    while (all.size() < 40 && text.end() == TextEnd::none && text.next(piece) == BOOK_OK)
+        all += piece;
+    return std::string(all.begin(), all.begin() + std::ptrdiff_t(std::min<std::size_t>(all.size(), 40)));
+}
+
+std::string filepos(std::size_t at)
+{
+    std::string digits = std::to_string(at);
+    return std::string(10 - digits.size(), '0') + digits;
+}
+
+const std::string HEAD = "<html><head><title>T</title></head><body>";
+const std::string FRONT = "<p>Front matter that a reader passes over.</p>";
+const std::string CHAPTER = "<p>Chapter One begins here, and it goes on for long enough to be prose of its own.</p>"
+                            "<p>Second paragraph.</p>";
+
+}  // namespace
+
+TEST(ReadingStartTest, StartsWhereTheBookSays)
+{
+    const std::string plain = HEAD + FRONT + CHAPTER;
+    const std::size_t chapter = plain.find("<p>Chapter");
+    // The guide's reference names the chapter by a filepos of ten digits.
+    std::string guided = "<html><head><guide><reference type=\"text\" title=\"Start\" filepos=0000000000 />"
+                         "</guide><title>T</title></head><body>" + FRONT + CHAPTER;
+    guided.replace(guided.find("0000000000"), 10, filepos(guided.find("<p>Chapter")));
+    const std::string links = "<a filepos=" + filepos(chapter) + ">";
+    const std::string contents = HEAD + "<h2>Contents</h2><p>" + links + "One</a></p><p>" + links + "Two</a> 2</p>" +
+                                 "<p>" + links + "Three</a></p>" + CHAPTER;
+    const std::string linked_headings = HEAD + "<h1>" + links + "Part One</a></h1><h2>" + links +
+                                        "The Beginning</a></h2>" + CHAPTER;
+    // Contents as real writers make them: chapter links with unlinked author
+    // names and page numbers under "THE CONTENTS", ended by a page break;
+    // numbered lines under a Russian heading; links with an unlinked line
+    // under a Chinese one; and a landmark link that names the start.
+    const std::string kindlegen = HEAD + "<p>THE CONTENTS</p><p>" + links + "THE FIRST STORY</a></p>" +
+                                  "<p>Abram S. Isaacs</p><p>190 " + links + "A FOUR-LEAVED CLOVER</a></p>" +
+                                  "<p>Jane Roe</p><mbp:pagebreak/>" + CHAPTER;
+    const std::string gitbook = HEAD + "<h1>\xD0\xA1\xD0\x9E\xD0\x94\xD0\x95\xD0\xA0\xD0\x96\xD0\x90\xD0\x9D\xD0\x98"
+                                "\xD0\x95</h1><p>Introduction 1.1</p><p>Setting up 1.2.2</p><p>Installing 1.2.3</p>"
+                                "<h1>Introduction</h1>" + CHAPTER;
+    const std::string chinese = HEAD + "<p>\xE7\x9B\xAE\xE9\x8C\x84</p><p>" + links + "One</a></p><p>Preface</p><p>" +
+                                links + "Two</a></p><p>" + links + "Three</a></p>" + CHAPTER;
+    std::string landmark = HEAD + FRONT + "<p><a filepos=0000000000>Begin  Reading</a></p>" + FRONT + CHAPTER;
+    landmark.replace(landmark.find("0000000000"), 10, filepos(landmark.find("<p>Chapter")));
+    const std::string short_heading = HEAD + "<h1>Chapter 1</h1><p>Short line.</p><p>Another line 2.</p>" + CHAPTER;
+    // Records of 6,000 bytes where 4,096 are declared, as format 3 writers
+    // left them: the chapter is in the third record, not the fourth.
+    std::string old = HEAD;
+    while (old.size() < 13000)
+        old += FRONT;
+    old += CHAPTER;
+
+    const struct {
+        const char* name;
+        std::string markup;
+        std::optional<std::uint32_t> exth_start;
+        std::string opens;
+        std::uint32_t version = 6;
+        std::size_t chunk = 4096;
+    } cases[] = {
+        {"nothing marks a start", plain, {}, "Front matter that a reader passes over.\n"},
+        {"EXTH 116", plain, std::uint32_t(chapter), "Chapter One begins here, and it goes on "},
+        {"EXTH 116 inside a tag: the next tag", plain, std::uint32_t(chapter + 2), "Second paragraph."},
+        {"EXTH 116 past the text", plain, 100000000u, "Front matter that a reader passes over.\n"},
+        {"the guide's text reference", guided, {}, "Chapter One begins here, and it goes on "},
+        {"a table of contents of links, skipped", contents, {}, "Chapter One begins here, and it goes on "},
+        {"chapter headings that link back are headings", linked_headings, {}, "Part One\nThe Beginning\nChapter One begin"},
+        {"kindlegen's contents with authors' names", kindlegen, {}, "Chapter One begins here, and it goes on "},
+        {"numbered lines under a contents heading", gitbook, {}, "Introduction\nChapter One begins here, an"},
+        {"links with an unlinked line under a contents heading", chinese, {}, "Chapter One begins here, and it goes on "},
+        {"a Begin Reading landmark", landmark, {}, "Chapter One begins here, and it goes on "},
+        {"a chapter that starts with short lines", short_heading, {}, "Chapter 1\nShort line.\nAnother line 2.\nCh"},
+        {"format 3, records past their declared size", old, std::uint32_t(old.find("<p>Chapter")),
+         "Chapter One begins here, and it goes on ", 3, 6000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (std::uint16_t compression : {1, 2}) {
+            MobiBuilder b;
+            b.compression = compression;
+            b.version = c.version;
+            if (c.exth_start)
+                b.exth_u32(116, *c.exth_start);
+            b.add_book_text(bytes_of(c.markup), {c.chunk});
+            const Bytes book = b.build().bytes;
+            MemoryReader reader(book);
+            std::uint64_t start = 0;
+            EXPECT_EQ(opening(book, start, reader), c.opens) << compression;
+        }
+    }
+}
+
+// A first record of 65,535 '<' (never a whole tag), then 65,000 empty
+// records: the search for the guide and for a table of contents reads a
+// bounded number of records, and searches each byte once.
+TEST(ReadingStartTest, SearchReadsBoundedRecords)
+{
+    MobiBuilder b;
+    b.text_record_size = 65535;
+    b.text_length = 100000000;
+    b.text_records = 65001;
+    b.add_record(Bytes(65535, '<'));
+    for (int r = 0; r < 65000; ++r)
+        b.add_record({});
+    const Bytes book = b.build().bytes;
+    MemoryReader reader(book);
+    TextReader text(reader);
+    ASSERT_EQ(text.open(), BOOK_OK);
+    std::uint64_t start = 1;
+    EXPECT_EQ(find_reading_start(text, record0_of(book), start), BOOK_OK);
+    EXPECT_EQ(start, 0u);
+    EXPECT_LT(reader.reads.size(), 600u);
+}
