@@ -5,7 +5,7 @@
 # by tools/arm64_root.sh ($QB_ARM64_ROOT, default
 # ${XDG_CACHE_HOME:-$HOME/.cache}/quirebinder/arm64-root). Its output must be
 # the x64 host's under Wine, byte for byte. Without the emulator or the root
-# (or root rights for chroot) it says so and passes.
+# (or root rights for chroot) it says so and exits 75.
 # Usage: arm64_emulated_run.sh (after the x64 and arm64 builds, with the
 # display and wineserver of tools/test.sh).
 set -eu
@@ -14,9 +14,9 @@ root=${QB_ARM64_ROOT:-${XDG_CACHE_HOME:-$HOME/.cache}/quirebinder/arm64-root}
 
 if [ ! -e /proc/sys/fs/binfmt_misc/qemu-aarch64 ] || [ ! -x "$root/usr/lib/wine/wine64" ] ||
     [ "$(id -u)" -ne 0 ]; then
-    echo "arm64 emulated run: SKIPPED (needs root, qemu-aarch64 in binfmt_misc and an arm64" \
-        "Wine in $root: tools/arm64_root.sh makes them)"
-    exit 0
+    echo "arm64 emulated run: not run (needs root, qemu-aarch64 in binfmt_misc and an arm64" \
+        "Wine in $root: tools/arm64_root.sh makes them)" >&2
+    exit 75
 fi
 
 # The host beside the module and the stand-in propsys.dll, as under x64 Wine.

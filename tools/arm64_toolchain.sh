@@ -8,34 +8,36 @@
 #
 # The toolchain goes to $QB_ARM64_TOOLCHAIN (default
 # ${XDG_CACHE_HOME:-$HOME/.cache}/quirebinder/arm64-toolchain), outside the
-# source tree. A stamp file holds the source versions it was built from; when
-# it matches, the script does nothing. Prints the toolchain's directory.
+# source tree; a folder this script did not make (no stamp or mark, not
+# empty) is refused. A stamp file holds the source versions it was built
+# from; when it matches, the script does nothing. Prints the toolchain's
+# directory. Needs the compilers tools/bootstrap.sh installs (clang-14,
+# lld-14, llvm-14). Exits 75 when the archive cannot serve the sources, with
+# apt's words; any other failure is the script's own.
 set -eu
 
 CLANG_VERSION=14
-PACKAGES="clang-$CLANG_VERSION lld-$CLANG_VERSION llvm-$CLANG_VERSION
-libclang-common-$CLANG_VERSION-dev cmake ninja-build make xz-utils bzip2"
 SOURCES="mingw-w64 llvm-toolchain-$CLANG_VERSION"
 TRIPLE=aarch64-w64-mingw32
 
 root=${QB_ARM64_TOOLCHAIN:-${XDG_CACHE_HOME:-$HOME/.cache}/quirebinder/arm64-toolchain}
+# The mark is set before the first build; the private sources list (below)
+# is what earlier versions of this script left in a folder they began.
+mark="$root/.quirebinder-arm64-toolchain"
+if [ -d "$root" ] && [ ! -e "$root/stamp" ] && [ ! -e "$mark" ] &&
+    ! grep -qsx "deb-src http://deb.debian.org/debian bookworm main" "$root/apt/sources.list" &&
+    find "$root" -mindepth 1 -maxdepth 1 ! -name .lock | grep -q .; then
+    echo "$root holds files this script did not make (no stamp): left alone;" \
+        "set QB_ARM64_TOOLCHAIN to a new or empty folder" >&2
+    exit 1
+fi
 mkdir -p "$root"
+: >"$mark"
 exec 9>"$root/.lock"
 flock 9
-
-missing=""
-for p in $PACKAGES; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-        missing="$missing $p"
-    fi
-done
-SUDO=""
-[ "$(id -u)" -eq 0 ] || SUDO="sudo"
-if [ -n "$missing" ]; then
-    export DEBIAN_FRONTEND=noninteractive
-    $SUDO apt-get -o DPkg::Lock::Timeout=600 update -q
-    # shellcheck disable=SC2086
-    $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends $missing
+if [ ! -x /usr/lib/llvm-$CLANG_VERSION/bin/clang ] || [ ! -x /usr/lib/llvm-$CLANG_VERSION/bin/ld.lld ]; then
+    echo "clang-$CLANG_VERSION and lld-$CLANG_VERSION are missing: tools/bootstrap.sh installs them" >&2
+    exit 1
 fi
 
 # A private sources list with the deb-src line, its own lists and archive
@@ -50,15 +52,22 @@ apt_options() {
     # Root downloads into the cache folder, which the _apt user cannot write.
     [ "$(id -u)" -ne 0 ] || echo -o APT::Sandbox::User=root
 }
+# The archive's own failure: its error lines, and exit status 75.
+apt_log="$apt_dir/apt.log"
 # shellcheck disable=SC2046
-apt_private() { apt-get -q $(apt_options) "$@"; }
+apt_private() {
+    apt-get -q $(apt_options) "$@" >"$apt_log" 2>&1 || {
+        echo "apt-get $1 of the toolchain's sources failed: $(grep '^E: ' "$apt_log" | tr '\n' ' ')" >&2
+        exit 75
+    }
+}
 if ! ls "$apt_dir/lists/"*Sources* >/dev/null 2>&1; then
-    apt_private update >/dev/null
+    apt_private update
 fi
 versions=""
 for s in $SOURCES; do
     v=$(apt-cache $(apt_options) showsrc "$s" 2>/dev/null | sed -n 's/^Version: //p' | head -n 1)
-    [ -n "$v" ] || { echo "no source package $s in the archive" >&2; exit 1; }
+    [ -n "$v" ] || { echo "no source package $s in the archive" >&2; exit 75; }
     versions="$versions$s=$v "
 done
 # The tools under the triple's names. The drivers add the link flags only
@@ -93,13 +102,20 @@ start=$(date +%s)
 rm -rf "$root/src" "$root/build" "$root/sysroot" "$root/resource" "$stamp"
 mkdir -p "$root/src" "$root/build" "$root/downloads"
 cd "$root/downloads"
+# The upstream archives by their versions (no epoch, no Debian revision):
+# those of an earlier version may still be in the folder.
+orig() {
+    v=$(echo "$versions" | tr ' ' '\n' | sed -n "s/^$1=//p")
+    v=${v#*:}
+    echo "$root/downloads/${1}_${v%-*}.orig.tar.$2"
+}
 for s in $versions; do
-    apt_private source --download-only "$s" >/dev/null
+    apt_private source --download-only "$s"
 done
 cd "$root/src"
-tar -xjf "$root/downloads"/mingw-w64_*.orig.tar.bz2
+tar -xjf "$(orig mingw-w64 bz2)"
 # Only the runtimes and the build files they use, out of the whole LLVM tree.
-tar -xJf "$root/downloads"/llvm-toolchain-"$CLANG_VERSION"_*.orig.tar.xz --wildcards \
+tar -xJf "$(orig llvm-toolchain-$CLANG_VERSION xz)" --wildcards \
     '*/compiler-rt/*' '*/libunwind/*' '*/libcxx/*' '*/libcxxabi/*' '*/runtimes/*' \
     '*/cmake/*' '*/llvm/utils/*'
 mingw_src=$(ls -d "$root/src"/mingw-w64-*/)
