@@ -23,6 +23,7 @@ done
 cmake --build --preset native --target msi
 
 python3 tools/make_no_cover_bitmap.py --check
+python3 tools/check_includes.py
 python3 tools/check_module.py build/x86/bin/quirebinder32.dll build/x64/bin/quirebinder64.dll
 # The check must also fail where it should: the 32-bit module under the
 # 64-bit name (machine, subsystem), a DLL with other exports, imports and
