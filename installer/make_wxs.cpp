@@ -87,11 +87,25 @@ constexpr char NOT_ON_ARM[] =
     "arm64 package.\">NOT (NATIVE_ARCHITECTURE ~= &quot;ARM64&quot; OR PROCESSOR_IDENTIFIER "
     "~&lt;&lt; &quot;ARM&quot;)</Condition>\n";
 
+// Windows Installer sets ProgramFiles64Folder on every 64-bit Windows; Wine
+// 8's installer on ARM64 sets it only for x64 processors, and would install
+// in "C:\Quirebinder". Where it is empty the 64-bit installer's own
+// ProgramFiles folder is the one.
+constexpr char PROGRAM_FILES_FALLBACK[] =
+    "    <CustomAction Id=\"ProgramFiles64Fallback\" Property=\"ProgramFiles64Folder\" "
+    "Value=\"[%ProgramFiles]\\\"/>\n";
+constexpr char PROGRAM_FILES_FALLBACK_ACTION[] =
+    "      <Custom Action=\"ProgramFiles64Fallback\" Sequence=\"399\">NOT "
+    "ProgramFiles64Folder</Custom>\n";
+
 // What a package is made of for one Windows.
 struct Package {
     registration::Machine system;
     std::vector<ViewModule> views;
-    const char* condition;
+    // Launch conditions and actions of the package's own, and where those
+    // actions run.
+    const char* prologue;
+    const char* actions;
     // Arm64 packages must declare Windows Installer 5.0.
     int installer_version;
 };
@@ -99,11 +113,12 @@ struct Package {
 bool package_of(const std::string& name, Package* package)
 {
     if (name == "x64")
-        *package = {registration::Machine::X64, {VIEW64, VIEW32}, NOT_ON_ARM, 200};
+        *package = {registration::Machine::X64, {VIEW64, VIEW32}, NOT_ON_ARM, "", 200};
     else if (name == "x86")
-        *package = {registration::Machine::X86, {VIEW32}, NOT_ON_WIN64, 200};
+        *package = {registration::Machine::X86, {VIEW32}, NOT_ON_WIN64, "", 200};
     else if (name == "arm64")
-        *package = {registration::Machine::X64, {VIEW_ARM64, VIEW32}, "", 500};
+        *package = {registration::Machine::X64, {VIEW_ARM64, VIEW32}, PROGRAM_FILES_FALLBACK,
+                    PROGRAM_FILES_FALLBACK_ACTION, 500};
     else
         return false;
     return true;
@@ -191,7 +206,7 @@ int write_wxs(const Package& package, const std::string& version,
     const bool win64 = package.system == registration::Machine::X64;
     const std::vector<Entry>& entries = registration::entries();
     std::string properties;
-    std::string actions;
+    std::string actions = package.actions;
     std::size_t actions_count = 0;
     std::string components;
     std::vector<std::string> component_ids;
@@ -277,7 +292,7 @@ int write_wxs(const Package& package, const std::string& version,
         "    </Feature>\n"
         "  </Product>\n"
         "</Wix>\n",
-        version.c_str(), UPGRADE_CODE, package.installer_version, package.condition,
+        version.c_str(), UPGRADE_CODE, package.installer_version, package.prologue,
         properties.c_str(), actions.c_str(),
         win64 ? "ProgramFiles64Folder" : "ProgramFilesFolder", components.c_str(), refs.c_str());
     return 0;

@@ -1,6 +1,6 @@
 #!/bin/sh
 # Builds everything a user gets: the three modules, quirebinder.exe for
-# x86, x64 and ARM64, and the installer package. Then shows the host at work under
+# x86, x64 and ARM64, and the installer packages. Then shows the host at work under
 # Wine on a sample book: writes its thumbnail and prints its properties.
 set -eu
 cd "$(dirname "$0")/.."
@@ -25,8 +25,9 @@ echo "quirebinder.exe:   $(pwd)/build/x64/bin/quirebinder.exe (x86_64)"
 echo "                   $(pwd)/build/x86/bin/quirebinder.exe (i686)"
 echo "quirebinderarm64.dll: $(pwd)/build/arm64/bin/quirebinderarm64.dll"
 echo "quirebinder.exe:   $(pwd)/build/arm64/bin/quirebinder.exe (ARM64)"
-echo "installers:        $(ls "$(pwd)"/build/native/quirebinder-*-x64.msi | tail -n 1) (64-bit Windows)"
+echo "installers:        $(ls "$(pwd)"/build/native/quirebinder-*-x64.msi | tail -n 1) (x64 Windows)"
 echo "                   $(ls "$(pwd)"/build/native/quirebinder-*-x86.msi | tail -n 1) (32-bit Windows)"
+echo "                   $(ls "$(pwd)"/build/native/quirebinder-*-arm64.msi | tail -n 1) (Windows on ARM)"
 
 book=tests/data/books/cafe-noir.mobi
 host=build/x64/host-wine

@@ -17,10 +17,10 @@ for preset in x86 x64; do
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset"
 done
-cmake --build --preset native --target msi
 # The ARM64 module and host, with the toolchain tools/arm64_toolchain.sh made.
 cmake --preset arm64 >/dev/null
 cmake --build --preset arm64
+cmake --build --preset native --target msi
 
 python3 tools/make_no_cover_bitmap.py --check
 python3 tools/check_module.py build/x86/bin/quirebinder32.dll build/x64/bin/quirebinder64.dll
@@ -75,6 +75,7 @@ fi
 
 # The installer package, installed and removed in a fresh prefix of its own.
 python3 tools/test_msi.py build/native/installer/package build/msi-prefix
+python3 tools/test_msi.py build/native/installer/package-arm64 build/msi-arm64-prefix
 
 # The same for the 32-bit module, where 32-bit programs run.
 if not_run=$(./tools/can_run_32bit.sh); then
