@@ -90,7 +90,8 @@ constexpr char NOT_ON_ARM[] =
 // Windows Installer sets ProgramFiles64Folder on every 64-bit Windows; Wine
 // 8's installer on ARM64 sets it only for x64 processors, and would install
 // in "C:\Quirebinder". Where it is empty the 64-bit installer's own
-// ProgramFiles folder is the one.
+// ProgramFiles folder is the one (set before the costing, just before the
+// slots' property actions at FIRST_SLOT_ACTION).
 constexpr char PROGRAM_FILES_FALLBACK[] =
     "    <CustomAction Id=\"ProgramFiles64Fallback\" Property=\"ProgramFiles64Folder\" "
     "Value=\"[%ProgramFiles]\\\"/>\n";
