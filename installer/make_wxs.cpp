@@ -3,18 +3,25 @@
 //
 //   make_wxs wxs x64 VERSION MODULE64 MODULE32 HOST   > quirebinder.wxs
 //   make_wxs wxs x86 VERSION MODULE32 HOST
-//   make_wxs tables x64|x86                           > tables.sql
-//   make_wxs expect x64|x86                           > expected.txt
+//   make_wxs wxs arm64 VERSION MODULEARM64 MODULE32 HOST
+//   make_wxs tables x64|x86|arm64                     > tables.sql
+//   make_wxs expect x64|x86|arm64                     > expected.txt
 //
-// A package is per machine, for 64-bit Windows (x64) or for 32-bit Windows
-// (x86). The x64 package puts both modules and the 64-bit host in
-// "C:\Program Files\Quirebinder" and writes every entry of the table once
-// in the 64-bit registry view for the 64-bit module and once in the 32-bit
-// view for the 32-bit module. The x86 package puts the 32-bit module and
-// the 32-bit host there and writes the table once, in the one view 32-bit
-// Windows has; it refuses to install on 64-bit Windows. A newer version replaces an older one (a major upgrade: the
-// old product is removed before the new one installs); both packages share
-// the upgrade code, as one Windows runs only one of them.
+// A package is per machine, for x64 Windows (x64), for 32-bit Windows (x86)
+// or for Windows on ARM (arm64). The x64 package puts both modules and the
+// 64-bit host in "C:\Program Files\Quirebinder" and writes every entry of
+// the table once in the 64-bit registry view for the 64-bit module and once
+// in the 32-bit view for the 32-bit module; it refuses Windows on ARM, whose
+// Explorer cannot load an x64 module. The arm64 package is the x64 one with
+// the ARM64 module and host in the 64-bit view's place (Windows on ARM's
+// 64-bit view, preview host AppIDs and folders are x64 Windows'); wixl
+// knows no ARM64, so build_msi.sh marks the x64-shaped database it builds
+// as an Arm64 package, which Windows Installer refuses elsewhere. The x86
+// package puts the 32-bit module and the 32-bit host there and writes the
+// table once, in the one view 32-bit Windows has; it refuses to install on
+// 64-bit Windows. A newer version replaces an older one (a major upgrade:
+// the old product is removed before the new one installs); the packages
+// share the upgrade code, as one Windows runs only one of them.
 //
 // A shared slot is written only where it is empty or already ours, and
 // taken back only while it is still ours. The installer removes a
@@ -55,19 +62,64 @@ struct ViewModule {
 
 const ViewModule VIEW64 = {"64", true, "quirebinder64.dll", "quirebinder64.dll"};
 const ViewModule VIEW32 = {"32", false, "quirebinder32.dll", "quirebinder32.dll"};
+const ViewModule VIEW_ARM64 = {"64", true, "quirebinderarm64.dll", "quirebinderarm64.dll"};
+
+// The launch conditions: the x86 package would register the 32-bit module
+// alone, with the system's preview host, on 64-bit Windows; the x64 package
+// would register a module Explorer cannot load on Windows on ARM (found as
+// the system reports it natively: its PROCESSOR_ARCHITECTURE, or the first
+// processor's identifier, "ARMv8 ...").
+constexpr char NOT_ON_WIN64[] =
+    "    <Condition Message=\"This package is for 32-bit Windows; on 64-bit Windows install the "
+    "x64 package.\">NOT VersionNT64</Condition>\n";
+constexpr char NOT_ON_ARM[] =
+    "    <Property Id=\"NATIVE_ARCHITECTURE\">\n"
+    "      <RegistrySearch Id=\"Search_NATIVE_ARCHITECTURE\" Root=\"HKLM\" "
+    "Key=\"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment\" "
+    "Name=\"PROCESSOR_ARCHITECTURE\" Type=\"raw\" Win64=\"yes\"/>\n"
+    "    </Property>\n"
+    "    <Property Id=\"PROCESSOR_IDENTIFIER\">\n"
+    "      <RegistrySearch Id=\"Search_PROCESSOR_IDENTIFIER\" Root=\"HKLM\" "
+    "Key=\"HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0\" Name=\"Identifier\" "
+    "Type=\"raw\" Win64=\"yes\"/>\n"
+    "    </Property>\n"
+    "    <Condition Message=\"This package is for x64 Windows; on Windows on ARM install the "
+    "arm64 package.\">NOT (NATIVE_ARCHITECTURE ~= &quot;ARM64&quot; OR PROCESSOR_IDENTIFIER "
+    "~&lt;&lt; &quot;ARM&quot;)</Condition>\n";
+
+// Windows Installer sets ProgramFiles64Folder on every 64-bit Windows; Wine
+// 8's installer on ARM64 sets it only for x64 processors, and would install
+// in "C:\Quirebinder". Where it is empty the 64-bit installer's own
+// ProgramFiles folder is the one (set before the costing, just before the
+// slots' property actions at FIRST_SLOT_ACTION).
+constexpr char PROGRAM_FILES_FALLBACK[] =
+    "    <CustomAction Id=\"ProgramFiles64Fallback\" Property=\"ProgramFiles64Folder\" "
+    "Value=\"[%ProgramFiles]\\\"/>\n";
+constexpr char PROGRAM_FILES_FALLBACK_ACTION[] =
+    "      <Custom Action=\"ProgramFiles64Fallback\" Sequence=\"399\">NOT "
+    "ProgramFiles64Folder</Custom>\n";
 
 // What a package is made of for one Windows.
 struct Package {
     registration::Machine system;
     std::vector<ViewModule> views;
+    // Launch conditions and actions of the package's own, and where those
+    // actions run.
+    const char* prologue;
+    const char* actions;
+    // Arm64 packages must declare Windows Installer 5.0.
+    int installer_version;
 };
 
 bool package_of(const std::string& name, Package* package)
 {
     if (name == "x64")
-        *package = {registration::Machine::X64, {VIEW64, VIEW32}};
+        *package = {registration::Machine::X64, {VIEW64, VIEW32}, NOT_ON_ARM, "", 200};
     else if (name == "x86")
-        *package = {registration::Machine::X86, {VIEW32}};
+        *package = {registration::Machine::X86, {VIEW32}, NOT_ON_WIN64, "", 200};
+    else if (name == "arm64")
+        *package = {registration::Machine::X64, {VIEW_ARM64, VIEW32}, PROGRAM_FILES_FALLBACK,
+                    PROGRAM_FILES_FALLBACK_ACTION, 500};
     else
         return false;
     return true;
@@ -155,7 +207,7 @@ int write_wxs(const Package& package, const std::string& version,
     const bool win64 = package.system == registration::Machine::X64;
     const std::vector<Entry>& entries = registration::entries();
     std::string properties;
-    std::string actions;
+    std::string actions = package.actions;
     std::size_t actions_count = 0;
     std::string components;
     std::vector<std::string> component_ids;
@@ -223,7 +275,7 @@ int write_wxs(const Package& package, const std::string& version,
         "<Wix xmlns=\"http://schemas.microsoft.com/wix/2006/wi\">\n"
         "  <Product Id=\"*\" Name=\"Quirebinder\" Language=\"1033\" Version=\"%s\"\n"
         "           Manufacturer=\"Quirebinder\" UpgradeCode=\"%s\">\n"
-        "    <Package InstallerVersion=\"200\" Compressed=\"yes\" InstallScope=\"perMachine\"\n"
+        "    <Package InstallerVersion=\"%d\" Compressed=\"yes\" InstallScope=\"perMachine\"\n"
         "             Description=\"Quirebinder Shell Extension\"/>\n"
         "    <Media Id=\"1\" Cabinet=\"quirebinder.cab\" EmbedCab=\"yes\"/>\n"
         "    <MajorUpgrade DowngradeErrorMessage=\"A newer Quirebinder is installed.\"/>\n"
@@ -241,12 +293,7 @@ int write_wxs(const Package& package, const std::string& version,
         "    </Feature>\n"
         "  </Product>\n"
         "</Wix>\n",
-        version.c_str(), UPGRADE_CODE,
-        // On 64-bit Windows the x86 package would register the 32-bit module
-        // alone, with the system's preview host: there the x64 one is right.
-        win64 ? ""
-              : "    <Condition Message=\"This package is for 32-bit Windows; on 64-bit Windows "
-                "install the x64 package.\">NOT VersionNT64</Condition>\n",
+        version.c_str(), UPGRADE_CODE, package.installer_version, package.prologue,
         properties.c_str(), actions.c_str(),
         win64 ? "ProgramFiles64Folder" : "ProgramFilesFolder", components.c_str(), refs.c_str());
     return 0;
@@ -304,7 +351,8 @@ int main(int argc, char** argv)
     std::fprintf(stderr,
                  "usage: make_wxs wxs x64 VERSION MODULE64 MODULE32 HOST\n"
                  "       make_wxs wxs x86 VERSION MODULE32 HOST\n"
-                 "       make_wxs tables x64|x86\n"
-                 "       make_wxs expect x64|x86\n");
+                 "       make_wxs wxs arm64 VERSION MODULEARM64 MODULE32 HOST\n"
+                 "       make_wxs tables x64|x86|arm64\n"
+                 "       make_wxs expect x64|x86|arm64\n");
     return 1;
 }

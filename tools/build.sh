@@ -1,6 +1,6 @@
 #!/bin/sh
 # Builds everything a user gets: the three modules, quirebinder.exe for
-# x86, x64 and ARM64, and the installer package. Then shows the host at work under
+# x86, x64 and ARM64, and the installer packages. Then shows the host at work under
 # Wine on a sample book: writes its thumbnail and prints its properties.
 # The ARM64 module and host come last, from the ARM64 lane (tools/lanes.sh):
 # where its toolchain cannot be had or made, the rest is built and one line
@@ -44,7 +44,8 @@ if ! lane_out arm64; then
     elif [ "$status" -ne 0 ]; then
         lane_failed arm64 "tools/arm64_toolchain.sh failed (see build/arm64/toolchain.log)"
     elif ! { cmake --preset arm64 >/dev/null &&
-        cmake --build --preset arm64 --target quirebinder quirebinder_host; }; then
+        cmake --build --preset arm64 --target quirebinder quirebinder_host &&
+        cmake --build --preset native --target msi_arm64; }; then
         lane_failed arm64 "the ARM64 build failed"
     fi
 fi
@@ -60,4 +61,7 @@ if ! lane_out arm64; then
 fi
 echo "installers:        $(ls "$(pwd)"/build/native/quirebinder-*-x64.msi | tail -n 1) (64-bit Windows)"
 echo "                   $(ls "$(pwd)"/build/native/quirebinder-*-x86.msi | tail -n 1) (32-bit Windows)"
+if ! lane_out arm64; then
+    echo "                   $(ls "$(pwd)"/build/native/quirebinder-*-arm64.msi | tail -n 1) (Windows on ARM)"
+fi
 lanes_summary | grep "^arm64 " || true

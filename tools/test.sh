@@ -104,6 +104,7 @@ if ! lane_out arm64; then
 fi
 if ! lane_out arm64; then
     python3 tools/check_module.py build/arm64/bin/quirebinderarm64.dll
+    cmake --build --preset native --target msi_arm64
 fi
 
 # The emulated ARM64 lane: the ARM64 host and module under an emulated
@@ -128,6 +129,10 @@ elif ! lane_out arm64-emulated; then
         ./tools/arm64_emulated_run.sh || status=$?
         [ "$status" -ne 75 ] || lane_failed arm64-emulated "the emulated run could not start"
         [ "$status" -eq 0 ] || [ "$status" -eq 75 ] || exit 1
+        # The Arm64 package, installed and removed by the emulated arm64
+        # Wine's installer (and the x64 one's refusal of it).
+        [ "$status" -ne 0 ] ||
+            python3 tools/test_msi.py build/native/installer/package-arm64 build/msi-arm64-prefix
     fi
 fi
 

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Installs the package in a fresh prefix, repairs, removes and upgrades it:
 the x64 package in a 64-bit prefix (wine64), the x86 one in a 32-bit prefix
-(wine, WINEARCH=win32), as machine.txt of the stage says.
+(wine, WINEARCH=win32), the arm64 one with the emulated arm64 Wine of
+tools/arm64_emulated_run.sh (or it says it was not run), as machine.txt of
+the stage says. First the installer must refuse the other 64-bit package.
 
 After "msiexec /i" a registry export must show every value of the
 registration table (listed by make_wxs in expected.txt), the module entries
@@ -13,13 +15,15 @@ no package) must leave them to it and fill a slot left empty; after
 values, no key of our own and no installed file may be left. Last, the
 package is installed again and a newer version of it over that: one product
 registered, the newer version's files, and its removal cleans up as before.
-The package's version must be the module's.
+The package's version must be the module's; the installed host must make a
+thumbnail through the registered class.
 
     test_msi.py STAGE_DIR PREFIX_DIR
 
 STAGE_DIR is where installer/build_msi.sh built the package: package.msi,
 its source quirebinder.wxs and tables.sql, expected.txt, machine.txt and
-the packed files.
+the packed files, beside the other packages' stages. Both folders are in
+the source tree, which the arm64 Wine sees at its own path.
 """
 import filecmp
 import os
@@ -33,12 +37,25 @@ import tempfile
 WINESERVER = "/usr/lib/wine/wineserver"
 with open(os.path.join(sys.argv[1], "machine.txt"), encoding="utf-8") as machine_file:
     MACHINE = machine_file.read().strip()
-WINE = "/usr/lib/wine/wine64" if MACHINE == "x64" else "/usr/lib/wine/wine"
-WINEARCH = "win64" if MACHINE == "x64" else "win32"
-# The view of the package's own module: the other program's slots are there.
-VIEW = "64" if MACHINE == "x64" else "32"
-VIEWS = ("64", "32") if MACHINE == "x64" else ("32",)
-MODULE = "quirebinder64.dll" if MACHINE == "x64" else "quirebinder32.dll"
+# Per package: its Wine loader, whether it runs emulated in the arm64 root,
+# WINEARCH, the registry views (first that of the package's own module,
+# where the other program's slots are), that module, and the stage beside
+# whose package the installer must refuse, with the exit code.
+WINE, EMULATED, WINEARCH, VIEWS, MODULE, REFUSED = {
+    "x64": ("wine64", False, "win64", ("64", "32"), "quirebinder64.dll", ("package-arm64", 1633)),
+    "x86": ("wine", False, "win32", ("32",), "quirebinder32.dll", None),
+    "arm64": ("wine64", True, "win64", ("64", "32"), "quirebinderarm64.dll", ("package", 1603)),
+}[MACHINE]
+WINE = "/usr/lib/wine/" + WINE
+VIEW = VIEWS[0]
+SOURCE_TREE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+ARM64_ROOT = os.environ.get("QB_ARM64_ROOT") or os.path.join(
+    os.environ.get("XDG_CACHE_HOME") or os.path.expanduser("~/.cache"),
+    "quirebinder", "arm64-root")
+# /proc and the source tree, at its own path, mounted in the root for one
+# program, in a mount namespace of its own.
+IN_ARM64_ROOT = ('r=$0 && mount -t proc proc "$r/proc" && mkdir -p "$r$1" && '
+                 'mount --bind "$1" "$r$1" && shift && exec chroot "$r" "$@"')
 INSTALL_DIR = os.path.join("drive_c", "Program Files", "Quirebinder")
 # Slots of another program in the package's view, (key below HKLM in lower
 # case, value name): value. It holds the first before the installation and
@@ -58,10 +75,17 @@ EXPORTS = ["HKLM\\Software\\Classes",
            "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion"]
 
 
+def run(env, *command):
+    """The exit code of a program of the package's Wine."""
+    if EMULATED:
+        command = ("unshare", "--mount", "--fork", "sh", "-c", IN_ARM64_ROOT, ARM64_ROOT,
+                   SOURCE_TREE, *command)
+    return subprocess.run(command, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                          stderr=subprocess.STDOUT, timeout=600).returncode
+
+
 def wine(env, *args):
-    return subprocess.run([WINE, *args], env=env, stdin=subprocess.DEVNULL,
-                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                          timeout=300).returncode
+    return run(env, WINE, *args)
 
 
 def unquote(text):
@@ -164,12 +188,8 @@ def newer_package(stage, scratch):
         f.write(source[:found.start()] + found.group(1) + version + '"' + source[found.end():])
     with open(os.path.join(folder, "quirebinder.exe"), "ab") as f:
         f.write(b"\0newer build")
-    subprocess.run(["wixl", "-a", MACHINE, "-o", "package.msi", "quirebinder.wxs"],
-                   cwd=folder, check=True, stderr=subprocess.DEVNULL)
-    with open(os.path.join(folder, "tables.sql"), encoding="utf-8") as f:
-        for query in f.read().splitlines():
-            subprocess.run(["msibuild", os.path.join(folder, "package.msi"), "-q", query],
-                           check=True)
+    subprocess.run(["sh", os.path.join(folder, "package.sh")], check=True,
+                   stderr=subprocess.DEVNULL)
     return folder, version
 
 
@@ -178,6 +198,11 @@ def windows_path(path):
 
 
 def main():
+    if EMULATED and (os.geteuid() != 0 or not os.path.exists(
+            "/proc/sys/fs/binfmt_misc/qemu-aarch64") or not os.access(ARM64_ROOT + WINE, os.X_OK)):
+        print(f"package test ({MACHINE}): SKIPPED (needs root, qemu-aarch64 in binfmt_misc "
+              f"and an arm64 Wine in {ARM64_ROOT}: tools/arm64_root.sh makes them)")
+        return 0
     stage = sys.argv[1]
     msi = windows_path(os.path.join(stage, "package.msi"))
     module = os.path.join(stage, MODULE)
@@ -195,10 +220,16 @@ def main():
     shutil.rmtree(prefix, ignore_errors=True)
     env = dict(os.environ, WINEPREFIX=prefix, WINEARCH=WINEARCH, WINEDEBUG="-all",
                WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
-    scratch = tempfile.mkdtemp(prefix="qb-msi-")
+    scratch = tempfile.mkdtemp(prefix="qb-msi-", dir=os.path.dirname(prefix))
     try:
         wine(env, "wineboot", "-i")
-        subprocess.run([WINESERVER, "-w"], env=env)
+        run(env, WINESERVER, "-w")
+        if REFUSED:
+            other = os.path.join(stage, "..", REFUSED[0], "package.msi")
+            code = wine(env, "msiexec", "/i", windows_path(other), "/qn")
+            # A Windows exit code reaches Linux as its low byte.
+            if code != REFUSED[1] & 0xFF or os.path.exists(os.path.join(prefix, INSTALL_DIR)):
+                failures.append(f"{other}: exit code {code}, not {REFUSED[1]}, or installed")
         take(env, HELD_BEFORE)
         others = dict(HELD_BEFORE)
 
@@ -209,6 +240,12 @@ def main():
         for name in packed:
             if not os.path.isfile(os.path.join(prefix, INSTALL_DIR, name)):
                 failures.append(f"installed: no {name}")
+        cover = os.path.join(scratch, "cover.png")
+        code = wine(env, "C:\\Program Files\\Quirebinder\\quirebinder.exe", "thumbnail",
+                    windows_path(os.path.join(SOURCE_TREE, "tests/data/books/cafe-noir.mobi")),
+                    "-o", windows_path(cover))
+        if code != 0 or not os.path.isfile(cover):
+            failures.append(f"installed: the host's thumbnail failed ({code})")
 
         take(env, TAKEN_AFTER)
         others.update(TAKEN_AFTER)
@@ -239,7 +276,7 @@ def main():
             failures.append("msiexec /x of the newer version failed")
         check_removed(env, scratch, prefix, others, failures, "upgrade removed")
     finally:
-        subprocess.run([WINESERVER, "-k"], env=env)
+        run(env, WINESERVER, "-k")
         shutil.rmtree(scratch, ignore_errors=True)
 
     for failure in failures:
