@@ -81,6 +81,7 @@ struct TextReader::State {
     std::uint64_t output_left = 0;  // decompressed bytes still allowed
     std::uint64_t steps_left = 0;   // decoder steps still allowed
     bool sizes_vary = false;        // records may decompress past record_size
+    bool readable = false;          // open() found the text readable (its tables too)
     std::uint32_t next_record = 1;
     std::uint32_t record_size = 0;  // a text record's decompressed size as declared
     std::uint32_t skip = 0;         // bytes of the next record before the start
@@ -101,8 +102,9 @@ struct TextReader::State {
     // the start: text and length, or nothing with end set.
     // to_tag: after the start, up to the next '<' too.
     book_status next_record_bytes(bool to_tag, const std::uint8_t*& text, std::size_t& length);
-    // Back to the text's first byte, the work done so far still counted;
-    // false after a fault or for a book whose text cannot be read.
+    // Back to the text's first byte, the work done so far still counted
+    // (also after a record broke the format: the records before it read
+    // again); false for a book whose text cannot be read.
     bool rewind();
 };
 
@@ -319,6 +321,7 @@ book_status TextReader::open()
         return status;
     }
     s.text_total = s.text_left;
+    s.readable = s.end == TextEnd::none;
     s.markup.reset(new MarkupText(s.code_page == 65001));
     return BOOK_OK;
 }
@@ -426,7 +429,7 @@ book_status TextReader::next_markup(std::string& piece)
 
 bool TextReader::State::rewind()
 {
-    if (end != TextEnd::none && end != TextEnd::complete)
+    if (!readable)
         return false;
     end = TextEnd::none;
     next_record = 1;
@@ -440,8 +443,7 @@ bool TextReader::State::rewind()
 bool TextReader::start_at(std::uint64_t offset)
 {
     State& s = *state_;
-    if ((s.end != TextEnd::none && s.end != TextEnd::complete) || offset >= std::max<std::uint64_t>(s.text_total, 1) ||
-        (offset != 0 && s.record_size == 0))
+    if (!s.readable || offset >= std::max<std::uint64_t>(s.text_total, 1) || (offset != 0 && s.record_size == 0))
         return false;
     const std::uint64_t records = offset == 0 || s.sizes_vary ? 0 : offset / s.record_size;
     if (records >= std::max<std::uint32_t>(s.text_records, 1) || !s.rewind())

@@ -67,8 +67,10 @@ public:
     // (next_markup() gives the bytes from offset). Call after open() gave
     // BOOK_OK; false, and nothing changed, for an offset past the text, a
     // book without a text record size (offset 0 always goes back), or a
-    // reader whose text ended other than complete; false with end() broken
-    // when the records before offset break the format.
+    // book whose text cannot be read (encrypted, unsupported, its tables
+    // broken); after a broken record it goes back too (the work bounds still
+    // hold, counted over every reading). False with end() broken when the
+    // records before offset break the format.
     bool start_at(std::uint64_t offset);
 
     // As next(), but piece is the next text record's decompressed markup as

@@ -149,3 +149,21 @@ TEST(ReadingStartTest, SearchReadsBoundedRecords)
     EXPECT_EQ(start, 0u);
     EXPECT_LT(reader.reads.size(), 600u);
 }
+
+// A record that breaks the format past the start, met while searching for
+// the guide: the reader goes back, and the opening is still there.
+TEST(ReadingStartTest, ARecordBrokenFurtherOnLeavesTheOpening)
+{
+    std::string markup = HEAD;
+    while (markup.size() < 10000)
+        markup += FRONT;
+    MobiBuilder b;
+    b.compression = 2;
+    b.add_book_text(bytes_of(markup), {});
+    MobiFile file = b.build();
+    file.put(file.offsets[3], Bytes{0x80, 0x50});  // a distance before the record's start
+    MemoryReader reader(file.bytes);
+    std::uint64_t start = 1;
+    EXPECT_EQ(opening(file.bytes, start, reader), "Front matter that a reader passes over.\n");
+    EXPECT_EQ(start, 0u);
+}
