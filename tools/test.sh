@@ -64,8 +64,6 @@ export DISPLAY="$display"
 build/x64/wine-run.sh cmd /c exit 0 >/dev/null 2>&1 </dev/null || true
 ctest --preset x64 -O "$logs/x64.txt"
 
-# The installer package, installed and removed in a fresh prefix of its own.
-python3 tools/test_msi.py build/native/installer/package build/msi-prefix
 
 # The 32-bit lane: the same for the 32-bit module, where 32-bit programs run.
 status=0
@@ -106,6 +104,10 @@ if ! lane_out arm64; then
     python3 tools/check_module.py build/arm64/bin/quirebinderarm64.dll
     cmake --build --preset native --target msi_arm64
 fi
+
+# The x64 package, installed and removed in a fresh prefix of its own (after
+# the ARM64 lane, whose Arm64 package its installer must refuse).
+python3 tools/test_msi.py build/native/installer/package build/msi-prefix
 
 # The emulated ARM64 lane: the ARM64 host and module under an emulated
 # arm64 Wine. The emulator and the arm64 root change the machine: they are

@@ -224,8 +224,11 @@ def main():
     try:
         wine(env, "wineboot", "-i")
         run(env, WINESERVER, "-w")
-        if REFUSED:
-            other = os.path.join(stage, "..", REFUSED[0], "package.msi")
+        other = os.path.join(stage, "..", REFUSED[0], "package.msi") if REFUSED else ""
+        if other and not os.path.exists(other):
+            # The Arm64 package comes from the ARM64 lane, which a machine may lack.
+            print(f"package test ({MACHINE}): {REFUSED[0]} was not built, its refusal not checked")
+        elif other:
             code = wine(env, "msiexec", "/i", windows_path(other), "/qn")
             # A Windows exit code reaches Linux as its low byte.
             if code != REFUSED[1] & 0xFF or os.path.exists(os.path.join(prefix, INSTALL_DIR)):
