@@ -388,8 +388,6 @@ book_status find_reading_start(TextReader& text, const std::vector<std::uint8_t>
         // Without a text reference there, a "Begin Reading" link (the
         // landmarks kindlegen writes) in the first MAX_SCANNED bytes.
         std::string markup;
-        std::uint64_t offset = 0;
-        bool guided = false;
         for (std::uint32_t records = 0;
              records < MAX_SCANNED_RECORDS && markup.size() < MAX_SCANNED && text.end() == TextEnd::none; ++records) {
             const book_status status = text.next_markup(piece);
@@ -397,12 +395,11 @@ book_status find_reading_start(TextReader& text, const std::vector<std::uint8_t>
                 return status;
             const std::size_t from = markup.size() - std::min<std::size_t>(markup.size(), GUIDE_END.size() - 1);
             markup += piece;
-            if (lowered(markup.substr(from)).find(GUIDE_END) != std::string::npos) {
-                guided = guide_text_start(markup, offset);
+            if (lowered(markup.substr(from)).find(GUIDE_END) != std::string::npos)
                 break;
-            }
         }
-        if (guided || guide_text_start(markup, offset) || landmark_start(markup, offset))
+        std::uint64_t offset = 0;
+        if (guide_text_start(markup, offset) || landmark_start(markup, offset))
             start = offset;
     }
 
