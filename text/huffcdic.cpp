@@ -147,10 +147,10 @@ void HuffCdic::keep(std::uint32_t index, const std::uint8_t* bytes, std::size_t 
     cache_.insert(cache_.end(), bytes, bytes + size);
 }
 
-bool HuffCdic::decompress(const std::uint8_t* in, std::size_t size, std::size_t limit,
-                          std::uint64_t max_steps, std::vector<std::uint8_t>& out)
+bool HuffCdic::decompress(const std::uint8_t* in, std::size_t size, std::uint8_t* out, std::size_t limit,
+                          WorkBudget& work, std::size_t& produced)
 {
-    out.clear();
+    produced = 0;
     if (scratch_.empty() || entry_count_ == 0)
         return false;
     // Expansions are kept up to four times the dictionary's size (real
@@ -161,13 +161,14 @@ bool HuffCdic::decompress(const std::uint8_t* in, std::size_t size, std::size_t 
         kept_.assign(std::min<std::size_t>(entry_count_, MAX_KEPT_INDEX), 0);
     }
     limit_ = limit;
-    steps_left_ = max_steps;
-    // Output goes through pointers into buffers of limit bytes.
-    out.resize(limit);
-    std::size_t produced = 0;
-    const bool ok = decode(in, size, 0, out.data(), produced);
-    out.resize(produced);
-    return ok;
+    // Counted here, charged once at the end; running out spends the budget.
+    const std::uint64_t units = work.left();
+    units_left_ = units;
+    const bool ok = decode(in, size, 0, out, produced);
+    const bool charged = work.charge(units - units_left_);
+    if (!ok && units_left_ == 0)
+        work.charge(1);
+    return ok && charged;
 }
 
 bool HuffCdic::decode(const std::uint8_t* in, std::size_t size, int depth, std::uint8_t* out,
@@ -188,15 +189,22 @@ bool HuffCdic::decode(const std::uint8_t* in, std::size_t size, int depth, std::
         const std::uint32_t code = std::uint32_t(window >> window_bits);
         const Fast fast = fast_[code >> (32 - FAST_BITS)];
         std::uint32_t length = fast.length, index = fast.index;
-        if (length == 0 && !resolve(code, length, index))
-            return false;
+        // The code lengths tried where the fast table does not say.
+        if (length == 0) {
+            if (units_left_ < 33)
+                return units_left_ = 0, false;
+            units_left_ -= 32;
+            if (!resolve(code, length, index))
+                return false;
+            units_left_ += 32 - length;
+        }
         if (bits_left < length)
             return true;  // the padding at the end
         bits_left -= length;
         window_bits -= int(length);
-        if (steps_left_ == 0)
+        if (units_left_ == 0)
             return false;
-        --steps_left_;
+        --units_left_;
         ++total_steps_;
 
         const std::uint8_t* bytes;
@@ -212,9 +220,10 @@ bool HuffCdic::decode(const std::uint8_t* in, std::size_t size, int depth, std::
             got = size32;
         } else if (index >= entry_count_ || !entry(index, e)) {
             return false;  // no such entry, or one past its record
-        } else if (e.literal) {
+        } else if (e.literal || e.size == 0) {
+            // An empty entry expands to nothing, compressed or not.
             bytes = e.bytes;
-            got = e.size;
+            got = e.literal ? e.size : 0;
         } else {
             if (depth + 1 > MAX_DEPTH)
                 return false;
@@ -233,8 +242,12 @@ bool HuffCdic::decode(const std::uint8_t* in, std::size_t size, int depth, std::
         }
         if (got > limit_ - produced)
             return false;
-        if (got != 0)
+        if (got != 0) {
+            if (units_left_ < got)
+                return units_left_ = 0, false;
+            units_left_ -= got;
             std::memcpy(out + produced, bytes, got);
+        }
         produced += got;
     }
 }

@@ -6,7 +6,7 @@
 // once per book while the expansions kept fit their budget (past it, each
 // use expands it again), an entry that refers back to one being expanded
 // is refused, nesting is limited to MAX_DEPTH, and the decoding steps of
-// one record are limited by the caller. Bounded in memory: the dictionary
+// one record are charged to the book's work budget. Bounded in memory: the dictionary
 // is held as its records' bytes (at most the caller's max_bytes), with no
 // bookkeeping per entry; the expansions kept have a fixed budget
 // (MAX_CACHE), and only the first MAX_KEPT_INDEX entries are kept.
@@ -15,6 +15,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <vector>
+
+#include "work_budget.h"
 
 class HuffCdic {
 public:
@@ -28,13 +30,15 @@ public:
     bool add_cdic(const std::uint8_t* data, std::size_t size, std::size_t max_bytes);
     std::size_t entry_count() const { return entry_count_; }
 
-    // Replaces out with the decompressed bytes of in[0, size). Each code
-    // read, at any depth, is one step; a record may take max_steps. Returns
-    // false when the data breaks the format (an unknown code, an entry out
-    // of range or past its record, a cycle, nesting past MAX_DEPTH), the
-    // output would pass limit, or the steps run out.
-    bool decompress(const std::uint8_t* in, std::size_t size, std::size_t limit,
-                    std::uint64_t max_steps, std::vector<std::uint8_t>& out);
+    // Writes the decompressed bytes of in[0, size) to out[0, limit),
+    // produced their count. Each code read, at any depth, is one step and
+    // charges work one unit, one more per code length tried beyond its
+    // table entry, and one per byte it copies. Returns false when the data
+    // breaks the format (an unknown code, an entry out of range or past its
+    // record, a cycle, nesting past MAX_DEPTH), the output would pass
+    // limit, or the work budget is spent.
+    bool decompress(const std::uint8_t* in, std::size_t size, std::uint8_t* out, std::size_t limit,
+                    WorkBudget& work, std::size_t& produced);
     // Steps taken by every decompress() so far.
     std::uint64_t steps() const { return total_steps_; }
 
@@ -91,6 +95,6 @@ private:
     std::vector<std::vector<std::uint8_t>> scratch_;  // one expansion buffer per depth
 
     std::size_t limit_ = 0;
-    std::uint64_t steps_left_ = 0;
+    std::uint64_t units_left_ = 0;  // of the work budget, while decompressing
     std::uint64_t total_steps_ = 0;
 };

@@ -3,6 +3,7 @@
 // machine serves both code pages.
 #include "markup.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -42,6 +43,46 @@ const NamedReference OTHER_NAMES[] = {
     {"rarr", 0x2192},   {"minus", 0x2212},
 };
 
+bool is_letter(char32_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+constexpr std::size_t LATIN1_COUNT = 96;
+constexpr std::size_t NAMES_COUNT = sizeof OTHER_NAMES / sizeof *OTHER_NAMES + LATIN1_COUNT;
+constexpr std::size_t NAME_LONGEST = 6;
+
+// Every named reference, sorted by name, made once.
+class NameTable {
+public:
+    NameTable()
+    {
+        std::size_t n = 0;
+        for (const NamedReference& r : OTHER_NAMES)
+            entries_[n++] = r;
+        const char* p = LATIN1_NAMES;
+        for (std::size_t k = 0; k < LATIN1_COUNT; ++k) {
+            std::size_t length = 0;
+            while (p[length] != ' ')
+                ++length;
+            std::memcpy(latin1_[k], p, length);
+            entries_[n++] = {latin1_[k], char16_t(0xA0 + k)};
+            p += length + 1;
+        }
+        std::sort(entries_, entries_ + NAMES_COUNT,
+                  [](const NamedReference& a, const NamedReference& b) { return std::strcmp(a.name, b.name) < 0; });
+    }
+    // Binary search: a few comparisons of a few bytes whatever the name.
+    char16_t find(const char* name) const
+    {
+        const NamedReference* const end = entries_ + NAMES_COUNT;
+        const NamedReference* at = std::lower_bound(
+            entries_, end, name, [](const NamedReference& r, const char* key) { return std::strcmp(r.name, key) < 0; });
+        return at != end && std::strcmp(at->name, name) == 0 ? at->value : 0;
+    }
+
+private:
+    NamedReference entries_[NAMES_COUNT] = {};
+    char latin1_[LATIN1_COUNT][NAME_LONGEST + 1] = {};
+};
+
 // The character a reference's text (without '&' and ';') stands for; 0 if
 // none. Numeric references that name no character give U+FFFD.
 char32_t resolve(const std::string& text)
@@ -67,19 +108,11 @@ char32_t resolve(const std::string& text)
             return 0xFFFD;
         return value;
     }
-    for (const NamedReference& r : OTHER_NAMES)
-        if (text == r.name)
-            return r.value;
-    char32_t latin1 = 0xA0;
-    for (const char* p = LATIN1_NAMES; *p; ++latin1) {
-        std::size_t length = 0;
-        while (p[length] != ' ')
-            ++length;
-        if (length == text.size() && std::memcmp(p, text.data(), length) == 0)
-            return latin1;
-        p += length + 1;
-    }
-    return 0;
+    // Names are two to six letters and digits, starting with a letter.
+    if (text.size() < 2 || text.size() > NAME_LONGEST || !is_letter(text[0]))
+        return 0;
+    static const NameTable names;
+    return names.find(text.c_str());
 }
 
 bool is_space(char32_t c)
@@ -87,21 +120,60 @@ bool is_space(char32_t c)
     return c == 0x20 || c == 0x09 || c == 0x0A || c == 0x0D || c == 0x0C || c == 0xA0;
 }
 
-bool is_letter(char32_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool is_digit(char32_t c) { return c >= '0' && c <= '9'; }
 
-const char* const BLOCKS[] = {
-    "p",  "div", "br", "h1", "h2", "h3", "h4", "h5", "h6", "li", "tr", "blockquote",
-    "mbp:pagebreak", "ul", "ol", "dl", "dt", "dd", "table", "td", "th", "hr", "body"};
-// The elements whose content is skipped, by MarkupText::Skip.
-const char* const SKIPPED_NAMES[] = {nullptr, "head", "style", "script"};
-// The start tags that leave an HTML parser in the head, and the end tags
-// that end it; any other end tag there is ignored.
-// MOBI's own guide, with its references, stands in the head too.
-const char* const HEAD_STARTS[] = {"base",     "basefont", "bgsound",  "link",   "meta",  "title",    "noscript",
-                                   "noframes", "style",    "script",   "template", "head", "html", "guide",
-                                   "reference"};
-const char* const HEAD_ENDS[] = {"head", "body", "html", "br"};
+// What the tag names the text acts on do: a paragraph break, standing in
+// a head (an HTML parser stays in the head at these start tags; MOBI's own
+// guide, with its references, stands there too), ending a head (these end
+// tags end it; any other end tag there is ignored), and the content skipped
+// (Skip::head, style, script: the flag 4 << skip).
+enum : std::uint8_t { BLOCK = 1, IN_HEAD = 2, ENDS_HEAD = 4, SKIPS_HEAD = 8, SKIPS_STYLE = 16, SKIPS_SCRIPT = 32 };
+struct TagName {
+    const char* name;
+    std::uint8_t kind;
+};
+const TagName TAG_NAMES[] = {
+    {"p", BLOCK}, {"div", BLOCK}, {"br", BLOCK | ENDS_HEAD}, {"h1", BLOCK}, {"h2", BLOCK}, {"h3", BLOCK},
+    {"h4", BLOCK}, {"h5", BLOCK}, {"h6", BLOCK}, {"li", BLOCK}, {"tr", BLOCK}, {"blockquote", BLOCK},
+    {"mbp:pagebreak", BLOCK}, {"ul", BLOCK}, {"ol", BLOCK}, {"dl", BLOCK}, {"dt", BLOCK}, {"dd", BLOCK},
+    {"table", BLOCK}, {"td", BLOCK}, {"th", BLOCK}, {"hr", BLOCK}, {"body", BLOCK | ENDS_HEAD},
+    {"head", IN_HEAD | ENDS_HEAD | SKIPS_HEAD}, {"html", IN_HEAD | ENDS_HEAD}, {"style", IN_HEAD | SKIPS_STYLE},
+    {"script", IN_HEAD | SKIPS_SCRIPT}, {"base", IN_HEAD}, {"basefont", IN_HEAD}, {"bgsound", IN_HEAD},
+    {"link", IN_HEAD}, {"meta", IN_HEAD}, {"title", IN_HEAD}, {"noscript", IN_HEAD}, {"noframes", IN_HEAD},
+    {"template", IN_HEAD}, {"guide", IN_HEAD}, {"reference", IN_HEAD},
+};
+
+// The tag names by first letter, so that a tag is told in a few
+// comparisons whatever its name; made once.
+class TagTable {
+public:
+    TagTable()
+    {
+        std::uint8_t n = 0;
+        for (int letter = 0; letter < 26; ++letter) {
+            first_[letter] = n;
+            for (const TagName& t : TAG_NAMES)
+                if (t.name[0] == 'a' + letter)
+                    sorted_[n++] = t;
+        }
+        first_[26] = n;
+    }
+    // The kind of a lower-case name of size bytes (0 for any other).
+    std::uint8_t kind(const char* name, std::size_t size) const
+    {
+        const unsigned letter = unsigned(name[0] - 'a');
+        if (size == 0 || letter >= 26)
+            return 0;
+        for (std::uint8_t k = first_[letter]; k < first_[letter + 1]; ++k)
+            if (std::strncmp(sorted_[k].name, name, size) == 0 && sorted_[k].name[size] == 0)
+                return sorted_[k].kind;
+        return 0;
+    }
+
+private:
+    TagName sorted_[sizeof TAG_NAMES / sizeof *TAG_NAMES] = {};
+    std::uint8_t first_[27] = {};
+};
 
 // Classes of ASCII bytes in text: plain characters (copied as they are),
 // white space, markup ('<', '&') and controls.
@@ -150,6 +222,21 @@ constexpr int prose(std::uint64_t x)
     return !plain ? 0 : spaces >> 63 ? 7 : 8;
 }
 
+// The first at or after from of the n bytes that is b, or n: eight bytes at
+// a time (the runtime's memchr is slow on some platforms).
+std::size_t find_byte(const std::uint8_t* bytes, std::size_t from, std::size_t n, std::uint8_t b)
+{
+    std::size_t i = from;
+    for (; n - i >= 8; i += 8) {
+        const std::uint64_t hits = zero_bytes(load8(bytes + i) ^ EACH(b));
+        if (hits != 0)
+            return i + std::size_t(__builtin_ctzll(hits) / 8);
+    }
+    while (i < n && bytes[i] != b)
+        ++i;
+    return i;
+}
+
 bool is_attribute_name(std::uint8_t c)
 {
     return is_letter(c) || is_digit(c) || c == '-' || c == '_' || c == ':' || c == '.';
@@ -157,12 +244,10 @@ bool is_attribute_name(std::uint8_t c)
 
 }  // namespace
 
-bool MarkupText::name_is(const char* name) const
+std::uint8_t MarkupText::tag_kind() const
 {
-    std::size_t k = 0;
-    while (k < name_size_ && name[k] == name_[k])
-        ++k;
-    return k == name_size_ && name[k] == 0;
+    static const TagTable tags;
+    return name_size_ > NAME_MAX ? 0 : tags.kind(name_, name_size_);
 }
 
 void MarkupText::start(std::u16string& out, std::size_t room)
@@ -205,9 +290,12 @@ void MarkupText::feed(const std::uint8_t* bytes, std::size_t n, std::u16string& 
                     continue;
                 }
             } else if (skipping_ != Skip::none) {
-                // Only '<' matters here, and no UTF-8 sequence contains it.
-                const void* lt = std::memchr(bytes + i, '<', n - i);
-                const std::size_t at = lt ? std::size_t(static_cast<const std::uint8_t*>(lt) - bytes) : n;
+                // Only '<' matters here, and no UTF-8 sequence contains it;
+                // in a style sheet or script only "</".
+                const bool raw = skipping_ == Skip::style || skipping_ == Skip::script;
+                std::size_t at = find_byte(bytes, i, n, '<');
+                while (raw && n - at >= 2 && bytes[at + 1] != '/')
+                    at = find_byte(bytes, at + 1, n, '<');
                 if (at != i) {
                     i = at;
                     continue;
@@ -267,8 +355,7 @@ void MarkupText::feed(const std::uint8_t* bytes, std::size_t n, std::u16string& 
             after_equals_ = self_closing_ = false;
             continue;
         } else if (needed_ == 0 && state_ == State::tag_rest && quote_ != 0 && b != quote_) {
-            const void* end = std::memchr(bytes + i, int(quote_), n - i);
-            i = end ? std::size_t(static_cast<const std::uint8_t*>(end) - bytes) : n;
+            i = find_byte(bytes, i, n, std::uint8_t(quote_));
             continue;
         }
         decode(b);
@@ -382,10 +469,12 @@ void MarkupText::parse(char32_t c)
     case State::text:
         if (c == '<') {
             state_ = State::tag_open;
+        } else if (skipping_ != Skip::none) {
+            // Skipped content: nothing in it is resolved or kept.
         } else if (c == '&') {
             state_ = State::reference;
             reference_.clear();
-        } else if (skipping_ == Skip::none) {
+        } else {
             character(c);
         }
         return;
@@ -464,10 +553,8 @@ void MarkupText::parse(char32_t c)
         return;
     case State::reference:
         if (c == ';') {
-            const char32_t value = resolve(reference_);
             state_ = State::text;
-            if (skipping_ != Skip::none)
-                return;
+            const char32_t value = resolve(reference_);
             if (value != 0) {
                 character(value);
             } else {
@@ -494,58 +581,37 @@ void MarkupText::flush_reference()
         character(char32_t(c));
 }
 
-// The tag just read, in the head, ends it. Declarations and processing
-// instructions (no name) do not.
-bool MarkupText::head_ends() const
-{
-    if (name_size_ == 0)
-        return false;
-    if (closing_) {
-        for (const char* name : HEAD_ENDS)
-            if (name_is(name))
-                return true;
-        return false;
-    }
-    for (const char* name : HEAD_STARTS)
-        if (name_is(name))
-            return false;
-    return true;
-}
-
 void MarkupText::end_tag()
 {
     state_ = State::text;
+    const std::uint8_t kind = tag_kind();
     if (skipping_ == Skip::style || skipping_ == Skip::script) {
-        if (closing_ && name_is(SKIPPED_NAMES[int(skipping_)]))
+        if (closing_ && (kind & (4 << int(skipping_))))
             skipping_ = in_head_ ? Skip::head : Skip::none;
         return;
     }
     if (skipping_ == Skip::head) {
-        if (!head_ends()) {
-            if (!closing_ && !self_closing_)
-                for (int skip = 2; skip <= 3; ++skip)
-                    if (name_is(SKIPPED_NAMES[skip]))
-                        skipping_ = Skip(skip);
+        // The tag just read, in the head, ends it (declarations and
+        // processing instructions, which have no name, do not).
+        const bool ends = name_size_ != 0 && (closing_ ? (kind & ENDS_HEAD) != 0 : (kind & IN_HEAD) == 0);
+        if (!ends) {
+            if (!closing_ && !self_closing_ && (kind & (SKIPS_STYLE | SKIPS_SCRIPT)))
+                skipping_ = kind & SKIPS_STYLE ? Skip::style : Skip::script;
             return;
         }
         skipping_ = Skip::none;
         in_head_ = false;
-        if (closing_ && name_is("head"))
+        if (closing_ && (kind & SKIPS_HEAD))
             return;
         // Any other tag that ends the head is read as in the body.
     }
-    if (!closing_ && !self_closing_)
-        for (int skip = 1; skip <= 3; ++skip)
-            if (name_is(SKIPPED_NAMES[skip])) {
-                skipping_ = Skip(skip);
-                in_head_ = skipping_ == Skip::head;
-                return;
-            }
-    for (const char* block : BLOCKS)
-        if (name_is(block)) {
-            paragraph();
-            return;
-        }
+    if (!closing_ && !self_closing_ && (kind & (SKIPS_HEAD | SKIPS_STYLE | SKIPS_SCRIPT))) {
+        skipping_ = kind & SKIPS_HEAD ? Skip::head : kind & SKIPS_STYLE ? Skip::style : Skip::script;
+        in_head_ = skipping_ == Skip::head;
+        return;
+    }
+    if (kind & BLOCK)
+        paragraph();
 }
 
 void MarkupText::character(char32_t c)

@@ -62,7 +62,7 @@ private:
     char name_[NAME_MAX + 1] = {};  // tag name, lower case, its first NAME_MAX + 1 bytes
     std::size_t name_size_ = 0;
     void name_push(char c) { if (name_size_ <= NAME_MAX) name_[name_size_++] = c; }
-    bool name_is(const char* name) const;
+    std::uint8_t tag_kind() const;  // what the tag's name does (markup.cpp)
     std::string reference_;       // after '&' (at most REFERENCE_MAX bytes)
     int dashes_ = 0;              // '-' just seen in a comment (or after "<!")
     // The element whose content is skipped. Style sheets and scripts are
@@ -73,7 +73,6 @@ private:
     enum class Skip : std::uint8_t { none, head, style, script };
     Skip skipping_ = Skip::none;
     bool in_head_ = false;
-    bool head_ends() const;
 
     Separator separator_ = Separator::none;
     bool started_ = false;        // a visible character was given

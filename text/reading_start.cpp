@@ -153,6 +153,18 @@ bool numbered(const std::string& text)
            (number(key.substr(0, first)) || number(key.substr(last + 1)));
 }
 
+// The end of the tag that starts at at: its '>', looked for within
+// TAG_KEPT bytes and before the next '<'; npos without one. The bytes
+// looked at are not looked at again by a search that goes on from there.
+std::size_t tag_end(const std::string& text, std::size_t at)
+{
+    const std::size_t stop = std::min(text.size(), at + TAG_KEPT);
+    for (std::size_t k = at + 1; k < stop; ++k)
+        if (text[k] == '>' || text[k] == '<')
+            return text[k] == '>' ? k : std::string::npos;
+    return std::string::npos;
+}
+
 }  // namespace
 
 bool exth_start_offset(const std::vector<std::uint8_t>& record0, std::uint32_t& offset)
@@ -188,10 +200,13 @@ bool guide_text_start(const std::string& markup, std::uint64_t& offset)
     const std::size_t guide_end = text.find("</guide", guide);
     for (std::size_t at = text.find("<reference", guide); at < guide_end && at != std::string::npos;
          at = text.find("<reference", at + 1)) {
-        const std::size_t end = text.find('>', at);
-        const std::string tag = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        const std::size_t end = tag_end(text, at);
+        if (end == std::string::npos)
+            continue;
+        const std::string tag = text.substr(at, end - at);
         if (attribute(tag, "type") == "text" && parse_offset(attribute(tag, "filepos"), offset))
             return true;
+        at = end;
     }
     return false;
 }
@@ -200,11 +215,10 @@ bool landmark_start(const std::string& markup, std::uint64_t& offset)
 {
     const std::string text = lowered(markup.substr(0, std::size_t(std::min<std::uint64_t>(markup.size(), MAX_SCANNED))));
     for (std::size_t at = text.find("<a "); at != std::string::npos; at = text.find("<a ", at + 1)) {
-        // The tag, within TAG_KEPT bytes (so that each byte is looked at a
-        // bounded number of times).
-        const std::size_t end = text.substr(at, TAG_KEPT).find('>');
-        if (end == std::string::npos)
+        const std::size_t tag = tag_end(text, at);
+        if (tag == std::string::npos)
             continue;
+        const std::size_t end = tag - at;
         // The link's label: its text, tags left out, within a few bytes.
         std::string label;
         bool in_tag = false;
@@ -347,6 +361,9 @@ void ContentsSkipper::text_character(char c)
         link_text_ = true;
         return;
     }
+    // Characters, not bytes: a UTF-8 continuation byte adds none.
+    if ((static_cast<unsigned char>(c) & 0xC0) == 0x80)
+        return;
     // A block that is plainly text decides at once.
     if (++own_text_ > HEADING_TEXT)
         decide(contents_heading_ ? after_marked_ : block_start_);
@@ -395,10 +412,14 @@ book_status find_reading_start(TextReader& text, const std::vector<std::uint8_t>
                 return status;
             const std::size_t from = markup.size() - std::min<std::size_t>(markup.size(), GUIDE_END.size() - 1);
             markup += piece;
-            if (lowered(markup.substr(from)).find(GUIDE_END) != std::string::npos)
+            if (!text.charge(piece.size()) || lowered(markup.substr(from)).find(GUIDE_END) != std::string::npos)
                 break;
         }
+        // The guide's search and the landmark's each look at a byte a few
+        // times.
         std::uint64_t offset = 0;
+        if (!text.charge(4 * markup.size()))
+            return BOOK_OK;
         if (guide_text_start(markup, offset) || landmark_start(markup, offset))
             start = offset;
     }
@@ -413,7 +434,7 @@ book_status find_reading_start(TextReader& text, const std::vector<std::uint8_t>
         const book_status status = text.next_markup(piece);
         if (status < 0)
             return status;
-        if (!contents.feed(piece))
+        if (!text.charge(piece.size()) || !contents.feed(piece))
             break;
     }
     std::uint64_t skip = 0;

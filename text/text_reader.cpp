@@ -1,8 +1,7 @@
 // The plain text of a book, one text record at a time; see text_reader.h.
 //
-// Only the record list entries of the records being read are read (each
-// with the next entry, which gives the record's end), so memory does not
-// grow with the book: the reader holds one record's bytes, its
+// The record list is read a window of entries at a time, so memory does
+// not grow with the book: the reader holds one record's bytes, its
 // decompressed bytes, the markup state, and for HUFF/CDIC books the
 // dictionary (at most MAX_DICTIONARY bytes, with no bookkeeping per entry)
 // with the expansions of its compressed entries kept within a fixed budget.
@@ -26,6 +25,7 @@
 #include "huffcdic.h"
 #include "markup.h"
 #include "palmdoc.h"
+#include "work_budget.h"
 
 namespace {
 
@@ -37,24 +37,10 @@ constexpr std::uint32_t NO_INDEX = 0xFFFFFFFF;
 constexpr std::uint32_t MIN_RECORD0 = 256;
 constexpr std::uint32_t MAX_RECORD0 = 64000;
 constexpr std::uint32_t MIN_TEXT_RECORD_SIZE = 4096;
-// Decoder steps a record may take, per byte of its output bound.
-constexpr std::uint64_t STEPS_PER_OUTPUT_BYTE = 8;
-// Decoder steps a whole book may take, per byte of the file, over every
-// reading of it. A code takes at least one bit, so a book whose expansions
-// are kept (real books: the budget for them is four times the dictionary)
-// takes at most 8 per byte of its text records and dictionary in one
-// reading; real codes are 8 to 16 bits long. Without this, an entry that
-// is not kept and expands to many codes is expanded again at each use, and
-// the bound per record alone allows seconds of work per record.
-constexpr std::uint64_t STEPS_PER_FILE_BYTE = 8;
-// And for the first 64 KiB or so of a book read again, as the preview does
-// to find where reading starts.
-constexpr std::uint64_t STEPS_PER_BOOK = std::uint64_t(1) << 20;
-// Decompressed bytes a book may give, per byte of the file. PalmDOC gives
-// at most 5 per byte and HUFF/CDIC books 2 to 3; without this, a small
-// file of many HUFF/CDIC records of a few bits, each the record bound's
-// worth of text, would have gigabytes of text to read.
-constexpr std::uint64_t TEXT_PER_FILE_BYTE = 64;
+// Work a record costs beyond its bytes (finding it, reading it).
+constexpr std::uint64_t RECORD_WORK = 32;
+// Record list entries read at a time.
+constexpr std::uint32_t LIST_WINDOW = 512;
 // A CDIC record's bytes past this are out of reach of its 16-bit entry
 // offsets and 15-bit lengths.
 constexpr std::uint32_t CDIC_REACH = 16 + 0xFFFF + 2 + 0x7FFF;
@@ -78,8 +64,7 @@ struct TextReader::State {
     std::uint32_t raw_limit = 0;    // a text record's stored size at most
     std::uint64_t text_total = 0;   // bytes of text in all
     std::uint64_t text_left = 0;    // bytes of text still to give
-    std::uint64_t output_left = 0;  // decompressed bytes still allowed
-    std::uint64_t steps_left = 0;   // decoder steps still allowed
+    WorkBudget work;                // over every reading
     bool sizes_vary = false;        // records may decompress past record_size
     bool readable = false;          // open() found the text readable (its tables too)
     std::uint32_t next_record = 1;
@@ -89,7 +74,12 @@ struct TextReader::State {
     TextEnd end = TextEnd::unsupported;  // until open() succeeds
 
     std::vector<std::uint8_t> raw;   // the record as stored
-    std::vector<std::uint8_t> text;  // decompressed
+    // Decompressed, limit + PALMDOC_SLACK bytes (written, never cleared).
+    std::unique_ptr<std::uint8_t[]> text;
+    std::size_t text_size = 0;
+    // Record list entries list_first on, list_count of them.
+    std::uint8_t list[8 * LIST_WINDOW] = {};
+    std::uint32_t list_first = 0, list_count = 0;
     std::unique_ptr<HuffCdic> huff;
     std::unique_ptr<MarkupText> markup;
 
@@ -116,13 +106,22 @@ book_status TextReader::State::locate(std::uint32_t index, std::uint32_t& start,
     found = false;
     if (index >= record_count)
         return BOOK_OK;
-    std::uint8_t entries[12];
     const bool last = index + 1 == record_count;
-    book_status status = reader.seek(78 + 8 * index);
-    if (status >= 0)
-        status = reader.read(entries, last ? 4 : 12);
-    if (status < 0)
-        return status;
+    if (index < list_first || index + (last ? 0 : 1) >= list_first + list_count) {
+        // The entries from index on (its end's too), a window at a time.
+        list_first = index;
+        list_count = std::min(LIST_WINDOW, record_count - index);
+        list_count = std::max<std::uint32_t>(list_count, 1);
+        work.charge(8 * list_count);
+        book_status status = reader.seek(78 + 8 * index);
+        if (status >= 0)
+            status = reader.read(list, 8 * list_count);
+        if (status < 0) {
+            list_count = 0;
+            return status;
+        }
+    }
+    const std::uint8_t* const entries = list + 8 * (index - list_first);
     start = get4(entries);
     const std::uint32_t end = last ? file_size : get4(entries + 8);
     if (start < 78 + 8 * record_count || start > end || end > file_size)
@@ -153,6 +152,7 @@ book_status TextReader::State::read_record(std::uint32_t index, std::uint32_t ma
     if (size > bytes.capacity())
         bytes.reserve((std::size_t(size) + 0xFFF) & ~std::size_t(0xFFF));
     bytes.resize(size);
+    work.charge(RECORD_WORK + size);
     status = reader.seek(start);
     if (status >= 0 && size != 0)
         status = reader.read(bytes.data(), size);
@@ -262,8 +262,7 @@ book_status TextReader::open()
         return status;
     }
     s.file_size = std::uint32_t(file_size);
-    s.output_left = TEXT_PER_FILE_BYTE * file_size;
-    s.steps_left = STEPS_PER_FILE_BYTE * file_size + STEPS_PER_BOOK;
+    s.work = WorkBudget(file_size);
     s.record_count = get2(header + 76);
     if (std::memcmp(header + 60, "BOOKMOBI", 8) != 0 || s.record_count < 2 ||
         file_size < 78 + 8 * std::uint64_t(s.record_count))
@@ -322,6 +321,7 @@ book_status TextReader::open()
     }
     s.text_total = s.text_left;
     s.readable = s.end == TextEnd::none;
+    s.text.reset(new std::uint8_t[s.limit + PALMDOC_SLACK]);
     s.markup.reset(new MarkupText(s.code_page == 65001));
     return BOOK_OK;
 }
@@ -332,6 +332,10 @@ book_status TextReader::State::next_record_bytes(bool to_tag, const std::uint8_t
     text = nullptr;
     length = 0;
     bool found = false;
+    if (work.spent_all()) {
+        end = TextEnd::broken;
+        return BOOK_OK;
+    }
     const book_status status = read_record(next_record, raw_limit, false, raw, found);
     if (status < 0 || !found) {
         end = TextEnd::broken;
@@ -346,28 +350,20 @@ book_status TextReader::State::next_record_bytes(bool to_tag, const std::uint8_t
     std::size_t count = size;
     bool ok = true;
     if (compression == PALMDOC) {
-        ok = palmdoc_decompress(raw.data(), size, limit, this->text);
+        ok = palmdoc_decompress(raw.data(), size, this->text.get(), limit, count);
+        // Each step reads a byte and writes one at least: what it wrote is the work.
+        ok = work.charge(count) && ok;
+        bytes = this->text.get();
     } else if (compression == HUFF_CDIC) {
-        const std::uint64_t before = huff->steps();
-        ok = huff->decompress(raw.data(), size, limit, std::min(STEPS_PER_OUTPUT_BYTE * limit, steps_left),
-                              this->text);
-        steps_left -= huff->steps() - before;
+        ok = huff->decompress(raw.data(), size, this->text.get(), limit, work, count);
+        bytes = this->text.get();
     } else {
         ok = size <= limit;
     }
-    if (!ok) {
+    if (!ok || work.spent_all()) {
         end = TextEnd::broken;
         return BOOK_OK;
     }
-    if (compression != NO_COMPRESSION) {
-        bytes = this->text.data();
-        count = this->text.size();
-    }
-    if (count > output_left) {
-        end = TextEnd::broken;
-        return BOOK_OK;
-    }
-    output_left -= count;
     count = std::size_t(std::min<std::uint64_t>(count, text_left));
     text_left -= count;
     std::size_t cut = std::min<std::size_t>(skip, count);
@@ -398,6 +394,7 @@ book_status TextReader::next(std::u16string& piece)
     const book_status status = s.next_record_bytes(true, text, length);
     if (status < 0 || s.end != TextEnd::none)
         return status;
+    s.work.charge(length);
     s.markup->feed(text, length, piece);
     if (s.next_record > s.text_records || s.text_left == 0) {
         s.markup->finish(piece);
@@ -483,3 +480,7 @@ std::uint32_t TextReader::code_page() const { return state_->code_page; }
 std::uint32_t TextReader::locale() const { return state_->locale; }
 
 std::uint64_t TextReader::decoder_steps() const { return state_->huff ? state_->huff->steps() : 0; }
+
+std::uint64_t TextReader::work() const { return state_->work.spent(); }
+
+bool TextReader::charge(std::uint64_t units) { return state_->work.charge(units); }

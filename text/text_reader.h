@@ -23,10 +23,9 @@ enum class TextEnd {
     complete,     // every text record was read
     encrypted,    // the book is encrypted (encryption type non-zero): no text
     unsupported,  // a compression or code page this reader does not read: no text
-    broken,       // a record broke the format's rules or the work bound (decoder
-                  // steps per record and per byte of the file, text per byte
-                  // of the file), or a read failed; the text given before it
-                  // stands
+    broken,       // a record broke the format's rules or the book's work
+                  // budget (work_budget.h) was spent, or a read failed; the
+                  // text given before it stands
 };
 
 class TextReader {
@@ -86,11 +85,18 @@ public:
     std::uint32_t code_page() const;  // 1252 or 65001 are read
     std::uint32_t locale() const;     // the MOBI header's LCID
 
-    // HUFF/CDIC codes decoded so far, at every nesting depth (the counter
-    // the work bounds limit: eight per byte of a record's output bound, and
-    // 8 per byte of the file plus 2^20 for the whole book, over every
-    // reading); 0 for other compressions.
+    // HUFF/CDIC codes decoded so far, at every nesting depth; 0 for other
+    // compressions.
     std::uint64_t decoder_steps() const;
+
+    // The book's work so far, over every reading (work_budget.h): records
+    // read, bytes decompressed and scanned, decoder steps, and what callers
+    // charged for their own scans of the book's markup.
+    std::uint64_t work() const;
+    // Charges units of a caller's work on the book's markup to the same
+    // budget; false once it is spent (the caller stops, and the text ends
+    // broken at the next record).
+    bool charge(std::uint64_t units);
 
 private:
     struct State;
