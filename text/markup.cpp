@@ -46,54 +46,88 @@ const NamedReference OTHER_NAMES[] = {
 bool is_letter(char32_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 constexpr std::size_t LATIN1_COUNT = 96;
-constexpr std::size_t NAMES_COUNT = sizeof OTHER_NAMES / sizeof *OTHER_NAMES + LATIN1_COUNT;
 constexpr std::size_t NAME_LONGEST = 6;
 
-// Every named reference, sorted by name, made once.
-class NameTable {
+// Names of at most 16 bytes in an open-addressed hash table of their
+// bytes, so that a name is found, or found missing, in one or two
+// comparisons whatever it is. Values are never 0 (0: no such name).
+template <typename Value, std::size_t SLOTS>
+class NameHash {
+public:
+    void add(const char* name, Value value)
+    {
+        const Key key(name, std::strlen(name));
+        std::size_t slot = key.slot();
+        while (slots_[slot].value != 0)
+            slot = (slot + 1) % SLOTS;
+        slots_[slot] = {key, value};
+    }
+    Value find(const char* name, std::size_t size) const
+    {
+        if (size == 0 || size > 16)
+            return 0;
+        const Key key(name, size);
+        for (std::size_t slot = key.slot(); slots_[slot].value != 0; slot = (slot + 1) % SLOTS)
+            if (slots_[slot].key == key)
+                return slots_[slot].value;
+        return 0;
+    }
+
+private:
+    static_assert((SLOTS & (SLOTS - 1)) == 0 && SLOTS >= 64, "a power of two");
+    struct Key {
+        std::uint64_t low = 0, high = 0;
+        Key() = default;
+        Key(const char* name, std::size_t size)
+        {
+            char bytes[16] = {};
+            std::memcpy(bytes, name, size);
+            std::memcpy(&low, bytes, 8);
+            std::memcpy(&high, bytes + 8, 8);
+        }
+        std::size_t slot() const { return std::size_t((low ^ high * 31) * 0x9E3779B97F4A7C15u >> 40) % SLOTS; }
+        bool operator==(const Key& other) const { return low == other.low && high == other.high; }
+    };
+    struct Slot {
+        Key key;
+        Value value = 0;
+    };
+    Slot slots_[SLOTS];
+};
+
+// Every named reference, made once.
+class NameTable : public NameHash<char16_t, 256> {
 public:
     NameTable()
     {
-        std::size_t n = 0;
         for (const NamedReference& r : OTHER_NAMES)
-            entries_[n++] = r;
+            add(r.name, r.value);
         const char* p = LATIN1_NAMES;
         for (std::size_t k = 0; k < LATIN1_COUNT; ++k) {
             std::size_t length = 0;
             while (p[length] != ' ')
                 ++length;
             std::memcpy(latin1_[k], p, length);
-            entries_[n++] = {latin1_[k], char16_t(0xA0 + k)};
+            add(latin1_[k], char16_t(0xA0 + k));
             p += length + 1;
         }
-        std::sort(entries_, entries_ + NAMES_COUNT,
-                  [](const NamedReference& a, const NamedReference& b) { return std::strcmp(a.name, b.name) < 0; });
-    }
-    // Binary search: a few comparisons of a few bytes whatever the name.
-    char16_t find(const char* name) const
-    {
-        const NamedReference* const end = entries_ + NAMES_COUNT;
-        const NamedReference* at = std::lower_bound(
-            entries_, end, name, [](const NamedReference& r, const char* key) { return std::strcmp(r.name, key) < 0; });
-        return at != end && std::strcmp(at->name, name) == 0 ? at->value : 0;
     }
 
 private:
-    NamedReference entries_[NAMES_COUNT] = {};
     char latin1_[LATIN1_COUNT][NAME_LONGEST + 1] = {};
 };
 
 // The character a reference's text (without '&' and ';') stands for; 0 if
 // none. Numeric references that name no character give U+FFFD.
-char32_t resolve(const std::string& text)
+char32_t resolve(const char* text, std::size_t size)
 {
-    if (text.size() >= 2 && text[0] == '#') {
+    if (size >= 2 && text[0] == '#') {
         const bool hex = text[1] == 'x' || text[1] == 'X';
         std::size_t i = hex ? 2 : 1;
-        if (i == text.size())
+        if (i == size)
             return 0;
         char32_t value = 0;
-        for (; i < text.size(); ++i) {
+        for (; i < size; ++i) {
             const char c = text[i];
             int digit = c >= '0' && c <= '9' ? c - '0' : -1;
             if (hex && digit < 0)
@@ -109,10 +143,10 @@ char32_t resolve(const std::string& text)
         return value;
     }
     // Names are two to six letters and digits, starting with a letter.
-    if (text.size() < 2 || text.size() > NAME_LONGEST || !is_letter(text[0]))
+    if (size < 2 || size > NAME_LONGEST || !is_letter(text[0]))
         return 0;
     static const NameTable names;
-    return names.find(text.c_str());
+    return names.find(text, size);
 }
 
 bool is_space(char32_t c)
@@ -143,36 +177,14 @@ const TagName TAG_NAMES[] = {
     {"template", IN_HEAD}, {"guide", IN_HEAD}, {"reference", IN_HEAD},
 };
 
-// The tag names by first letter, so that a tag is told in a few
-// comparisons whatever its name; made once.
-class TagTable {
+// The tag names the text acts on, made once.
+class TagTable : public NameHash<std::uint8_t, 128> {
 public:
     TagTable()
     {
-        std::uint8_t n = 0;
-        for (int letter = 0; letter < 26; ++letter) {
-            first_[letter] = n;
-            for (const TagName& t : TAG_NAMES)
-                if (t.name[0] == 'a' + letter)
-                    sorted_[n++] = t;
-        }
-        first_[26] = n;
+        for (const TagName& t : TAG_NAMES)
+            add(t.name, t.kind);
     }
-    // The kind of a lower-case name of size bytes (0 for any other).
-    std::uint8_t kind(const char* name, std::size_t size) const
-    {
-        const unsigned letter = unsigned(name[0] - 'a');
-        if (size == 0 || letter >= 26)
-            return 0;
-        for (std::uint8_t k = first_[letter]; k < first_[letter + 1]; ++k)
-            if (std::strncmp(sorted_[k].name, name, size) == 0 && sorted_[k].name[size] == 0)
-                return sorted_[k].kind;
-        return 0;
-    }
-
-private:
-    TagName sorted_[sizeof TAG_NAMES / sizeof *TAG_NAMES] = {};
-    std::uint8_t first_[27] = {};
 };
 
 // Classes of ASCII bytes in text: plain characters (copied as they are),
@@ -194,9 +206,11 @@ constexpr AsciiClasses ASCII;
 // Eight bytes at a time: byte k of p at bits 8k to 8k + 7.
 std::uint64_t load8(const std::uint8_t* p)
 {
-    std::uint64_t x = 0;
-    for (int k = 7; k >= 0; --k)
-        x = x << 8 | p[k];
+    std::uint64_t x;
+    std::memcpy(&x, p, 8);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    x = __builtin_bswap64(x);
+#endif
     return x;
 }
 
@@ -209,17 +223,22 @@ constexpr std::uint64_t zero_bytes(std::uint64_t x)
 }
 
 // How many of eight bytes x (following a plain character) the text keeps
-// as they are: 8 if they are plain ASCII characters and single spaces, 7 if
-// the last of them is a space (whether it stays depends on what follows),
-// else 0.
-constexpr int prose(std::uint64_t x)
+// as they are: those before the first that is not a plain ASCII character
+// or a single space, less a space last among them (whether it stays
+// depends on what follows).
+int prose(std::uint64_t x)
 {
     const std::uint64_t spaces = zero_bytes(x ^ EACH(' '));
-    const bool plain = (x & EACH(0x80)) == 0 &&                  // ASCII
-                       (~(x + EACH(0x60)) & EACH(0x80)) == 0 &&  // nothing below 0x20
-                       (zero_bytes(x ^ EACH(0x7F)) | zero_bytes(x ^ EACH('<')) | zero_bytes(x ^ EACH('&'))) == 0 &&
-                       (spaces & (spaces << 8 | 0x80)) == 0;     // no two spaces, none first
-    return !plain ? 0 : spaces >> 63 ? 7 : 8;
+    // 0x80 in each byte that stops the run. A carry of the sum below only
+    // reaches bytes above one at 0x80 or more, which stops the run already.
+    const std::uint64_t stops = (x & EACH(0x80)) |                  // not ASCII
+                                (~(x + EACH(0x60)) & EACH(0x80)) |  // below 0x20
+                                zero_bytes(x ^ EACH(0x7F)) | zero_bytes(x ^ EACH('<')) | zero_bytes(x ^ EACH('&')) |
+                                (spaces & (spaces << 8 | 0x80));    // a second space, or one first
+    int kept = stops == 0 ? 8 : __builtin_ctzll(stops) / 8;
+    if (kept != 0 && (spaces >> (8 * kept - 1) & 1))
+        --kept;
+    return kept;
 }
 
 // The first at or after from of the n bytes that is b, or n: eight bytes at
@@ -237,17 +256,13 @@ std::size_t find_byte(const std::uint8_t* bytes, std::size_t from, std::size_t n
     return i;
 }
 
-bool is_attribute_name(std::uint8_t c)
-{
-    return is_letter(c) || is_digit(c) || c == '-' || c == '_' || c == ':' || c == '.';
-}
 
 }  // namespace
 
 std::uint8_t MarkupText::tag_kind() const
 {
     static const TagTable tags;
-    return name_size_ > NAME_MAX ? 0 : tags.kind(name_, name_size_);
+    return tags.find(name_, name_size_);
 }
 
 void MarkupText::start(std::u16string& out, std::size_t room)
@@ -333,6 +348,12 @@ void MarkupText::feed(const std::uint8_t* bytes, std::size_t n, std::u16string& 
                 if (w == end)
                     grow();
                 continue;
+            } else if (b == '&') {
+                const std::size_t after = whole_reference(bytes + i, n - i);
+                if (after != 0) {
+                    i += after;
+                    continue;
+                }
             } else if (b < 0x80 && ASCII.of[b] == SPACE) {
                 if (separator_ == Separator::none)
                     separator_ = Separator::space;
@@ -349,10 +370,23 @@ void MarkupText::feed(const std::uint8_t* bytes, std::size_t n, std::u16string& 
                 i += 3;
                 continue;
             }
-        } else if (needed_ == 0 && state_ == State::tag_rest && quote_ == 0 && is_attribute_name(b)) {
-            while (i < n && is_attribute_name(bytes[i]))
-                ++i;
-            after_equals_ = self_closing_ = false;
+        } else if (needed_ == 0 && state_ == State::tag_rest && quote_ == 0 && b < 0x80 && b != '>') {
+            // Attributes, up to the tag's end, a quote or a byte past ASCII,
+            // read as parse() reads them.
+            bool after = after_equals_, self = self_closing_;
+            for (std::uint8_t c; i < n && (c = bytes[i]) < 0x80 && c != '>'; ++i) {
+                if (c == '=') {
+                    after = true, self = false;
+                } else if (ASCII.of[c] == SPACE) {
+                } else if (after && (c == '"' || c == '\'')) {
+                    quote_ = c, after = self = false;
+                    ++i;
+                    break;
+                } else {
+                    after = false, self = c == '/';
+                }
+            }
+            after_equals_ = after, self_closing_ = self;
             continue;
         } else if (needed_ == 0 && state_ == State::tag_rest && quote_ != 0 && b != quote_) {
             i = find_byte(bytes, i, n, std::uint8_t(quote_));
@@ -409,6 +443,37 @@ std::size_t MarkupText::whole_tag(const std::uint8_t* bytes, std::size_t n)
     closing_ = closing;
     self_closing_ = self_closing;
     end_tag();
+    return j + 1;
+}
+
+// A reference that starts at bytes[0] with '&' and ends within the n bytes
+// (at its ';' or at the first byte that cannot be in it): read as the
+// state machine reads it, outside skipped content. Returns the bytes it
+// took, or 0 when the bytes end first (the state machine reads it).
+std::size_t MarkupText::whole_reference(const std::uint8_t* bytes, std::size_t n)
+{
+    std::size_t j = 1;
+    while (j < n && j <= REFERENCE_MAX && (is_letter(bytes[j]) || is_digit(bytes[j]) || bytes[j] == '#'))
+        ++j;
+    if (j == n)
+        return 0;
+    const char* const name = reinterpret_cast<const char*>(bytes + 1);
+    const std::size_t size = j - 1;
+    if (bytes[j] == ';' && size <= REFERENCE_MAX) {
+        const char32_t value = resolve(name, size);
+        if (value != 0) {
+            character(value);
+            return j + 1;
+        }
+    }
+    // Not a reference: its bytes are text (ASCII, none of them a space),
+    // with the ';' that ended it.
+    character('&');
+    for (std::size_t k = 0; k < size; ++k)
+        put(char16_t(name[k]));
+    if (bytes[j] != ';')
+        return j;
+    put(u';');
     return j + 1;
 }
 
@@ -554,7 +619,7 @@ void MarkupText::parse(char32_t c)
     case State::reference:
         if (c == ';') {
             state_ = State::text;
-            const char32_t value = resolve(reference_);
+            const char32_t value = resolve(reference_.data(), reference_.size());
             if (value != 0) {
                 character(value);
             } else {

@@ -29,6 +29,7 @@ private:
 
     void decode(std::uint8_t b);
     std::size_t whole_tag(const std::uint8_t* bytes, std::size_t n);
+    std::size_t whole_reference(const std::uint8_t* bytes, std::size_t n);
     void parse(char32_t c);
     void end_tag();
     void flush_reference();

@@ -12,7 +12,10 @@
 // records are nothing but entry offsets (goal: at most 32 MiB); and the
 // time of a crafted book whose records expand, at every use, an entry that
 // is not kept, over an ordinary HUFF/CDIC book's of its size (goal: at most
-// 3).
+// 3). Last, the family of crafted books of about 1 MB (one per loop of the
+// reader, tests/support/crafted_books.h): the worst, over them, of the full
+// text's and the preview's opening's time per byte of the file, over an
+// ordinary PalmDOC book's full text time per byte (goal: at most 4).
 //
 // Output, last, the key=value lines:
 //   text_speedup_vs_libmobi_palmdoc=<ratio>
@@ -20,6 +23,7 @@
 //   text_peak_heap_ratio=<ratio>
 //   text_crafted_huffcdic_peak_heap_mib=<MiB>
 //   text_crafted_repeated_entry_time_ratio=<ratio>
+//   text_crafted_worst_per_byte_ratio=<ratio>
 #include <malloc.h>
 #include <mobi.h>
 
@@ -32,8 +36,11 @@
 #include <string>
 #include <vector>
 
+#include "book/big_endian.h"
+#include "text/reading_start.h"
 #include "text/text_reader.h"
 #include "tests/bench/bench_support.h"
+#include "tests/support/crafted_books.h"
 #include "tests/support/mobi_builder.h"
 
 namespace {
@@ -153,6 +160,26 @@ std::size_t our_text(const Bytes& book, bool any_end = false)
     return text.end() == TextEnd::complete || any_end ? characters : 0;
 }
 
+// The preview's opening: where reading starts, then 12,000 characters from there.
+std::size_t preview_opening(const Bytes& book)
+{
+    bench::MemoryReader reader(book);
+    TextReader text(reader);
+    if (text.open() != BOOK_OK)
+        return 0;
+    std::vector<std::uint8_t> record0;
+    if (book.size() >= 90 && get4(book.data() + 78) < get4(book.data() + 86) && get4(book.data() + 86) <= book.size())
+        record0.assign(book.begin() + get4(book.data() + 78), book.begin() + get4(book.data() + 86));
+    std::uint64_t start = 0;
+    if (find_reading_start(text, record0, start) < 0 || !text.start_at(start))
+        text.start_at(0);
+    std::size_t characters = 0;
+    std::u16string piece;
+    while (characters < 12000 && text.end() == TextEnd::none && text.next(piece) == BOOK_OK)
+        characters += piece.size();
+    return characters;
+}
+
 struct Peer {
     MOBIData* m = nullptr;
     std::vector<char> buffer;
@@ -267,10 +294,32 @@ int main()
                 "HUFF/CDIC book of %zu bytes: %.2f ms; %.2f times (goal at most 3)\n",
                 repeated.size(), median(repeated_times) * 1e3, ordinary.size(), median(ordinary_times) * 1e3,
                 repeated_ratio);
+    // The crafted family against an ordinary PalmDOC book, per byte of the file.
+    const Bytes plain = build_book(2, book_markup(5u << 19));
+    std::vector<double> plain_times;
+    for (int round = 0; round < 5; ++round)
+        plain_times.push_back(seconds([&] { our_text(plain); }));
+    const double plain_per_byte = median(plain_times) / double(plain.size());
+    std::printf("text ordinary PalmDOC book of %zu bytes: %.2f ms\n", plain.size(), median(plain_times) * 1e3);
+    double worst = 0;
+    for (const mobi_test::CraftedBook& c : mobi_test::crafted_books(1u << 20)) {
+        std::vector<double> text_times, preview_times;
+        for (int round = 0; round < 3; ++round) {
+            text_times.push_back(seconds([&] { our_text(c.bytes, true); }));
+            preview_times.push_back(seconds([&] { preview_opening(c.bytes); }));
+        }
+        const double size = double(c.bytes.size());
+        const double text_ratio = median(text_times) / size / plain_per_byte;
+        const double preview_ratio = median(preview_times) / size / plain_per_byte;
+        worst = std::max({worst, text_ratio, preview_ratio});
+        std::printf("text crafted %-42s %8zu bytes: text %7.2f ms (%.2f), preview %7.2f ms (%.2f)\n", c.name,
+                    c.bytes.size(), median(text_times) * 1e3, text_ratio, median(preview_times) * 1e3, preview_ratio);
+    }
     std::printf("text_speedup_vs_libmobi_palmdoc=%.2f\n", palmdoc);
     std::printf("text_speedup_vs_libmobi_huffcdic=%.2f\n", huffcdic);
     std::printf("text_peak_heap_ratio=%.3f\n", double(peaks[1]) / double(peaks[0]));
     std::printf("text_crafted_huffcdic_peak_heap_mib=%.1f\n", double(crafted_peak) / 1048576);
     std::printf("text_crafted_repeated_entry_time_ratio=%.2f\n", repeated_ratio);
+    std::printf("text_crafted_worst_per_byte_ratio=%.2f\n", worst);
     return 0;
 }

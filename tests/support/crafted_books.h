@@ -1,0 +1,167 @@
+// Books made to cost the text reader and the reading start as much as they
+// can, one shape per loop, each of about `size` bytes: the cost fuzz
+// target's seeds (small) and the benchmark's family (about 1 MB).
+#pragma once
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/support/mobi_builder.h"
+
+namespace mobi_test {
+
+struct CraftedBook {
+    const char* name;
+    Bytes bytes;
+};
+
+// markup repeated after head until the markup is about `markup_size` bytes,
+// as a PalmDOC book.
+inline Bytes repeated_markup_book(const std::string& head, const std::string& unit, std::size_t markup_size,
+                                  std::uint16_t compression = 2)
+{
+    std::string markup = head;
+    while (markup.size() < markup_size)
+        markup += unit;
+    MobiBuilder b;
+    b.compression = compression;
+    b.add_book_text(bytes_of(markup), {4096});
+    return b.build().bytes;
+}
+
+// HUFF/CDIC records of one byte, each eight 1-bit codes of a literal of 8 KiB
+// of "<&;" (64 KiB of markup per record), inside a style sheet.
+inline Bytes one_byte_records_book(std::size_t size)
+{
+    HuffCdicWriter w;
+    std::string unit;
+    while (unit.size() < 8190)
+        unit += "<&;";
+    const std::size_t style = w.literal(bytes_of("<html><head><style>"));
+    const std::size_t big = w.literal(bytes_of(unit));
+    w.count(big, 1000000);
+    w.count(style, 1);
+    w.finish();
+    const std::size_t records = std::min<std::size_t>(size / 9, 65000);
+    MobiBuilder b;
+    b.compression = 17480;
+    b.text_length = 0xFFFFFFFF;
+    b.text_record_size = 65535;
+    b.text_records = std::uint16_t(records);
+    b.add_record(w.encode({style}));
+    for (std::size_t r = 1; r < records; ++r)
+        b.add_record(w.encode(std::vector<std::size_t>(8, big)));
+    b.huff_record = std::uint32_t(records + 1);
+    b.huff_count = 1;
+    b.add_record(w.huff_record());
+    for (const Bytes& r : w.cdic_records()) {
+        b.add_record(r);
+        ++b.huff_count;
+    }
+    return b.build().bytes;
+}
+
+// Codes of 31 bits that the tables resolve only after trying the lengths 1
+// to 30 (every first byte says "length 1, not final", and every shorter
+// length's lowest code is above them), naming entry 2^19, past the entries
+// whose expansion is kept: a compressed entry of 32,767 bytes of such codes
+// of an empty literal, expanded again at every use.
+inline Bytes slow_codes_book(std::size_t size)
+{
+    constexpr unsigned BITS = 14;
+    constexpr std::uint32_t PER_RECORD = 1u << BITS, FULL_RECORDS = 32, BIG = FULL_RECORDS * PER_RECORD;
+    constexpr std::uint32_t HIGH = (1u << 30) - 1;  // entry index = HIGH - code
+    Bytes huff(16 + 256 * 4 + 32 * 8, 0);
+    std::memcpy(huff.data(), "HUFF", 4);
+    huff[7] = 24, huff[11] = 16, huff[14] = 0x04, huff[15] = 0x10;  // tables at 16 and 1,040
+    for (int i = 0; i < 256; ++i)
+        huff[16 + 4 * std::size_t(i) + 3] = 1;
+    auto put = [&huff](std::size_t at, std::uint32_t v) {
+        for (int k = 0; k < 4; ++k)
+            huff[at + std::size_t(k)] = std::uint8_t(v >> (24 - 8 * k));
+    };
+    for (unsigned l = 1; l <= 30; ++l)
+        put(16 + 1024 + 8 * (l - 1), (1u << l) - 1);  // lowest code: all ones
+    put(16 + 1024 + 8 * 30 + 4, HIGH);
+    auto codes = [](std::uint32_t entry, std::size_t count) {
+        Bytes out((count * 31 + 7) / 8, 0);
+        const std::uint32_t code = HIGH - entry;
+        std::size_t at = 0;
+        for (std::size_t n = 0; n < count; ++n)
+            for (unsigned k = 0; k < 31; ++k, ++at)
+                if (code >> (30 - k) & 1)
+                    out[at / 8] |= std::uint8_t(0x80 >> (at % 8));
+        return out;
+    };
+    const std::size_t dictionary = 16 + 32 * (16 + 2 * PER_RECORD + 2) + 0x7FFF;
+    const std::size_t records = std::max<std::size_t>(1, size > dictionary ? (size - dictionary) / 4000 : 1);
+    MobiBuilder b;
+    b.compression = 17480;
+    b.text_length = 0xFFFFFFFF;
+    b.text_record_size = 65535;
+    b.text_records = std::uint16_t(records);
+    for (std::size_t r = 0; r < records; ++r)
+        b.add_record(codes(BIG, 1000));
+    b.huff_record = std::uint32_t(records + 1);
+    b.huff_count = 1 + FULL_RECORDS + 1;
+    b.add_record(huff);
+    auto cdic = [](std::size_t bytes) {
+        Bytes r(bytes, 0);
+        std::memcpy(r.data(), "CDIC", 4);
+        r[7] = 16;
+        const Bytes phrases = be4(BIG + 1);
+        std::copy(phrases.begin(), phrases.end(), r.begin() + 8);
+        r[15] = BITS;
+        return r;
+    };
+    Bytes full = cdic(16 + 2 * PER_RECORD + 2);
+    for (std::uint32_t k = 0; k < PER_RECORD; ++k)
+        full[16 + 2 * k] = 0x80;       // offset 2 * PER_RECORD: the literal
+    full[16 + 2 * PER_RECORD] = 0x80;  // literal, no bytes
+    for (std::uint32_t r = 0; r < FULL_RECORDS; ++r)
+        b.add_record(full);
+    const Bytes inner = codes(0, 0x7FFF * 8 / 31);
+    Bytes last = cdic(16 + 2 + 2);
+    last[17] = 2, last[18] = 0x7F, last[19] = 0xFF;  // offset 2; compressed, 32,767 bytes
+    last.insert(last.end(), inner.begin(), inner.end());
+    last.resize(16 + 4 + 0x7FFF, 0);
+    b.add_record(last);
+    return b.build().bytes;
+}
+
+// Records of one byte each, as many as the record list allows.
+inline Bytes tiny_records_book(std::size_t size)
+{
+    const std::size_t records = std::min<std::size_t>(size / 9, 65000);
+    MobiBuilder b;
+    b.compression = 1;
+    b.text_length = std::uint32_t(records);
+    b.text_records = std::uint16_t(records);
+    for (std::size_t r = 0; r < records; ++r)
+        b.add_record(bytes_of(r % 2 ? " " : "x"));
+    return b.build().bytes;
+}
+
+// One shape per loop: references, skipped style sheets, tags, the HUFF/CDIC
+// decoder's copies and slow codes, the record list, the guide's and the
+// landmark's searches and the contents list's.
+inline std::vector<CraftedBook> crafted_books(std::size_t size)
+{
+    const std::size_t markup = size * 5;  // PalmDOC keeps repeated units in a fifth
+    const std::string head = "<html><head><title>T</title></head><body><p>";
+    return {
+        {"references &;", repeated_markup_book(head, "&;", markup)},
+        {"a style sheet of <&;", repeated_markup_book("<html><head><style>", "<&;", markup)},
+        {"tags <b>", repeated_markup_book(head, "<b>", markup)},
+        {"unknown references &zz;", repeated_markup_book(head, "&zzzzzz;", markup)},
+        {"unended tags <a", repeated_markup_book(head, "<a ", markup)},
+        {"HUFF/CDIC records of a byte, 64 KiB each", one_byte_records_book(size)},
+        {"HUFF/CDIC codes of 31 lengths tried", slow_codes_book(size)},
+        {"records of a byte", tiny_records_book(size)},
+        {"a guide of unended references", repeated_markup_book("<html><head><guide>", "<reference ", markup)},
+        {"contents links", repeated_markup_book(head, "<p><a filepos=0000000001>x</a></p>", markup)},
+    };
+}
+
+}  // namespace mobi_test
