@@ -113,7 +113,7 @@ bool HuffCdic::add_cdic(const std::uint8_t* data, std::size_t size, std::size_t 
     // Entries are checked when used: an entry past its record's end breaks
     // only the text that uses it. A record past the last entry is not kept.
     if (count != 0)
-        records_.emplace_back(data + 16, data + size);
+        records_.emplace_back(data + 16, data + size + COPY_SLACK);
     entry_count_ += std::uint32_t(count);
     return true;
 }
@@ -123,7 +123,7 @@ bool HuffCdic::entry(std::uint32_t index, Entry& e) const
     // Every record but the last holds 2^code_bits_ entries, and its offsets
     // fit in it (add_cdic checked).
     const std::vector<std::uint8_t>& record = records_[index >> code_bits_];
-    const std::size_t bytes = record.size();
+    const std::size_t bytes = record.size() - COPY_SLACK;
     const std::size_t at = get2(record.data() + 2 * (index & ((std::uint32_t(1) << code_bits_) - 1)));
     if (at + 2 > bytes)
         return false;
@@ -138,13 +138,14 @@ bool HuffCdic::entry(std::uint32_t index, Entry& e) const
 
 void HuffCdic::keep(std::uint32_t index, const std::uint8_t* bytes, std::size_t size)
 {
-    if (index >= kept_.size() || size + 4 > cache_.capacity() - cache_.size())
+    if (index >= kept_.size() || size + 4 > cache_.size() - COPY_SLACK - cache_used_)
         return;
-    kept_[index] = std::uint32_t(cache_.size()) + 1;
+    kept_[index] = std::uint32_t(cache_used_) + 1;
     const std::uint32_t size32 = std::uint32_t(size);
-    const std::uint8_t* const prefix = reinterpret_cast<const std::uint8_t*>(&size32);
-    cache_.insert(cache_.end(), prefix, prefix + 4);
-    cache_.insert(cache_.end(), bytes, bytes + size);
+    std::memcpy(cache_.data() + cache_used_, &size32, 4);
+    if (size != 0)
+        std::memcpy(cache_.data() + cache_used_ + 4, bytes, size);
+    cache_used_ += 4 + size;
 }
 
 bool HuffCdic::decompress(const std::uint8_t* in, std::size_t size, std::uint8_t* out, std::size_t limit,
@@ -156,8 +157,8 @@ bool HuffCdic::decompress(const std::uint8_t* in, std::size_t size, std::uint8_t
     // Expansions are kept up to four times the dictionary's size (real
     // entries expand to a few times their own) and 1 MiB, within MAX_CACHE;
     // reserved once, so that bytes kept never move.
-    if (cache_.capacity() == 0) {
-        cache_.reserve(std::min(MAX_CACHE, 4 * dictionary_bytes_ + (std::size_t(1) << 20)));
+    if (cache_.empty()) {
+        cache_.resize(std::min(MAX_CACHE, 4 * dictionary_bytes_ + (std::size_t(1) << 20)) + COPY_SLACK);
         kept_.assign(std::min<std::size_t>(entry_count_, MAX_KEPT_INDEX), 0);
     }
     limit_ = limit;
@@ -232,8 +233,8 @@ bool HuffCdic::decode(const std::uint8_t* in, std::size_t size, int depth, std::
                     return false;  // a cycle
             expanding_[depth] = index;
             std::vector<std::uint8_t>& expansion = scratch_[std::size_t(depth) + 1];
-            if (expansion.size() < limit_)
-                expansion.resize(limit_);
+            if (expansion.size() < limit_ + COPY_SLACK)
+                expansion.resize(limit_ + COPY_SLACK);
             got = 0;
             if (!decode(e.bytes, e.size, depth + 1, expansion.data(), got))
                 return false;
@@ -246,7 +247,9 @@ bool HuffCdic::decode(const std::uint8_t* in, std::size_t size, int depth, std::
             if (units_left_ < got)
                 return units_left_ = 0, false;
             units_left_ -= got;
-            std::memcpy(out + produced, bytes, got);
+            // Most entries are a few bytes: copied as 16 (every source and
+            // output has COPY_SLACK bytes to spare).
+            std::memcpy(out + produced, bytes, got <= COPY_SLACK ? COPY_SLACK : got);
         }
         produced += got;
     }

@@ -30,6 +30,10 @@ public:
     bool add_cdic(const std::uint8_t* data, std::size_t size, std::size_t max_bytes);
     std::size_t entry_count() const { return entry_count_; }
 
+    // Bytes past limit that out must have room for (entries are copied 16
+    // bytes at a time).
+    static constexpr std::size_t COPY_SLACK = 16;
+
     // Writes the decompressed bytes of in[0, size) to out[0, limit),
     // produced their count. Each code read, at any depth, is one step and
     // charges work one unit, one more per code length tried beyond its
@@ -87,8 +91,9 @@ private:
     std::size_t dictionary_bytes_ = 0;
     std::uint32_t entry_count_ = 0;
     // Expansions kept, each its size (four bytes, native order) then its
-    // bytes; reserved once, never reallocated.
+    // bytes, cache_used_ bytes of it; sized once, never reallocated.
     std::vector<std::uint8_t> cache_;
+    std::size_t cache_used_ = 0;
     // By entry index: 1 + where the entry's expansion is in cache_, or 0.
     std::vector<std::uint32_t> kept_;
     std::uint32_t expanding_[MAX_DEPTH + 1] = {};     // the entries being expanded, by depth

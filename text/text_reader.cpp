@@ -74,7 +74,7 @@ struct TextReader::State {
     TextEnd end = TextEnd::unsupported;  // until open() succeeds
 
     std::vector<std::uint8_t> raw;   // the record as stored
-    // Decompressed, limit + PALMDOC_SLACK bytes (written, never cleared).
+    // Decompressed, with the decoders' slack past limit (written, never cleared).
     std::unique_ptr<std::uint8_t[]> text;
     std::size_t text_size = 0;
     // Record list entries list_first on, list_count of them.
@@ -321,7 +321,7 @@ book_status TextReader::open()
     }
     s.text_total = s.text_left;
     s.readable = s.end == TextEnd::none;
-    s.text.reset(new std::uint8_t[s.limit + PALMDOC_SLACK]);
+    s.text.reset(new std::uint8_t[s.limit + std::max(PALMDOC_SLACK, HuffCdic::COPY_SLACK)]);
     s.markup.reset(new MarkupText(s.code_page == 65001));
     return BOOK_OK;
 }
