@@ -100,8 +100,11 @@ void check_modules(DoctorReport* report)
         if (!is_module_row(row))
             continue;
         (row.view == running_view() ? running_registered : other_registered) = true;
-        if (seen.insert({int(row.view), row.found}).second)
-            check_file(row.view, row.found, row.view == running_view(), report);
+        // Where a per-user class hides the machine's, the files of both.
+        for (const std::wstring& path : {row.found, row.expected}) {
+            if (seen.insert({int(row.view), path}).second)
+                check_file(row.view, path, row.view == running_view(), report);
+        }
     }
     if (running_registered)
         check_classes(report);
