@@ -101,13 +101,17 @@ STDAPI DllCanUnloadNow()
 // regsvr32: the same registration as "quirebinder register" writes for this
 // module, per machine and in the module's own view. A file type another
 // program handles keeps its handler. The first write that fails ends it,
-// and its status is the answer.
+// and its status is the answer. A module that the view's Explorer cannot
+// load (the x64 module on Windows on ARM) writes nothing and answers
+// ERROR_EXE_MACHINE_TYPE_MISMATCH.
 STDAPI DllRegisterServer()
 {
     return guard_boundary(SELFREG_E_CLASS, [] {
         std::wstring path;
         if (!module_path(&path))
             return SELFREG_E_CLASS;
+        if (!module_fits_view(path, OWN_VIEW))
+            return HRESULT_FROM_WIN32(ERROR_EXE_MACHINE_TYPE_MISMATCH);
         const HRESULT hr = register_module(Scope::Machine, OWN_VIEW, path, nullptr);
         if (SUCCEEDED(hr))
             notify_association_change();
@@ -117,11 +121,16 @@ STDAPI DllRegisterServer()
 
 // regsvr32 /u: removes what DllRegisterServer wrote; another program's
 // handlers, and what the views share while the other view's module is still
-// registered, stay.
+// registered, stay. Where the classes name another module file (an
+// installed copy), nothing is removed and the answer is SELFREG_E_CLASS,
+// which regsvr32 reports as a failure.
 STDAPI DllUnregisterServer()
 {
     return guard_boundary(SELFREG_E_CLASS, [] {
-        const HRESULT hr = unregister_module(Scope::Machine, OWN_VIEW);
+        std::wstring path;
+        if (!module_path(&path))
+            return SELFREG_E_CLASS;
+        const HRESULT hr = unregister_module_file(Scope::Machine, OWN_VIEW, path, nullptr);
         if (SUCCEEDED(hr))
             notify_association_change();
         return hr;

@@ -27,6 +27,10 @@ struct RowState {
     std::wstring other_module;
     bool other_module_exists = false;
     bool needed = false;  // in the running host's view and per machine
+    // A feature works only with the row ours (registration::Role::Feature);
+    // false for a per-user class's server hiding ours, which the module
+    // check holds against its file.
+    bool decides = false;
 };
 
 struct Finding {
@@ -57,7 +61,8 @@ const wchar_t* view_label(View view);
 // The registry views this Windows has.
 std::vector<View> windows_views();
 
-// Reads a REG_SZ value in view; false when the key or value is missing.
+// Reads a REG_SZ value in view; false when the key or value is missing
+// (through read_registry_value, registration/registration.h).
 bool read_registry_text(HKEY root, const std::wstring& path, const std::wstring& name, View view,
                         std::wstring* text);
 // Reads a REG_DWORD (or decimal REG_SZ) value; false when missing.

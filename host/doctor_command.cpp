@@ -24,7 +24,8 @@ std::wstring row_json(const RowState& row)
                         L", \"expected\": " + json_string(row.expected) +
                         L", \"state\": " + json_string(row.state) +
                         L", \"found\": " + json_string(row.found) +
-                        L", \"needed\": " + json_bool(row.needed);
+                        L", \"needed\": " + json_bool(row.needed) +
+                        L", \"decides\": " + json_bool(row.decides);
     if (!row.other_name.empty() || !row.other_module.empty())
         json += L", \"other_class\": {\"name\": " + json_string(row.other_name) +
                 L", \"module\": " + json_string(row.other_module) +

@@ -48,8 +48,7 @@ void check_file(View view, const std::wstring& path, bool needed, DoctorReport* 
     }
     const std::wstring file = expand_environment(path);
     const WORD machine = pe_machine(file);
-    const WORD wanted = view == View::Bits64 ? native_64bit_module_machine()
-                                             : WORD(IMAGE_FILE_MACHINE_I386);
+    const WORD wanted = view_module_machine(view);
     if (machine != wanted) {
         report->add(false, needed, L"module",
                     where + path + L" is " +
@@ -72,8 +71,7 @@ void check_classes(DoctorReport* report)
     for (const ShellClass& shell_class : CLASSES) {
         CLSID clsid;
         IID iid;
-        if (FAILED(CLSIDFromString(utf16(shell_class.clsid).c_str(), &clsid)) ||
-            FAILED(IIDFromString(shell_class.iid, &iid)))
+        if (!parse_guid(utf16(shell_class.clsid), &clsid) || !parse_guid(shell_class.iid, &iid))
             continue;
         IUnknown* object = nullptr;
         const HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid,
@@ -102,8 +100,11 @@ void check_modules(DoctorReport* report)
         if (!is_module_row(row))
             continue;
         (row.view == running_view() ? running_registered : other_registered) = true;
-        if (seen.insert({int(row.view), row.found}).second)
-            check_file(row.view, row.found, row.view == running_view(), report);
+        // Where a per-user class hides the machine's, the files of both.
+        for (const std::wstring& path : {row.found, row.expected}) {
+            if (seen.insert({int(row.view), path}).second)
+                check_file(row.view, path, row.view == running_view(), report);
+        }
     }
     if (running_registered)
         check_classes(report);

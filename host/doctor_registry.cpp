@@ -1,8 +1,6 @@
 // The registration table held against the registry: every row in each view
 // this Windows has, per machine and (asked for) per user, each found ours,
 // missing, held by another program, or hidden by the other scope's value.
-#include <objbase.h>
-
 #include <algorithm>
 
 #include "host/console.h"
@@ -15,18 +13,11 @@ namespace {
 
 constexpr wchar_t CLASSES[] = L"Software\\Classes\\";
 
-bool same_text(const std::wstring& a, const std::wstring& b)
-{
-    return CompareStringOrdinal(a.c_str(), int(a.size()), b.c_str(), int(b.size()), TRUE) ==
-           CSTR_EQUAL;
-}
-
 bool is_clsid(const std::wstring& text)
 {
-    CLSID clsid;
-    return text.size() == 38 && text[0] == L'{' && SUCCEEDED(CLSIDFromString(text.c_str(), &clsid));
+    GUID clsid;
+    return parse_guid(text, &clsid);
 }
-
 
 // Names another program's class and its module, as the view holds them.
 void describe_other(RowState* row)
@@ -58,26 +49,39 @@ RowState check_row(const Entry& entry, Scope scope, View view)
     const auto system = is_64bit_windows() ? registration::Machine::X64
                                             : registration::Machine::X86;
     const bool module_row = entry.data == registration::MODULE_PATH;
-    const bool present = read_registry_text(root, path, row.value_name, view, &row.found) &&
-                         !row.found.empty();
+    const RegistryValue held = read_registry_value(root, path, row.value_name, view);
+    row.found = value_label(held);
     row.expected = module_row ? row.found : utf16(registration::expand(entry.data, "", machine,
                                                                        system));
-    if (!present)
+    row.decides = entry.role == registration::Role::Feature;
+    if (!held.present || (held.is_text() && held.data.empty()))
         row.state = L"missing";
-    else if (module_row || same_text(row.found, row.expected))
+    else if (held.is_text() && (module_row || same_data(held.data, row.expected)))
         row.state = L"ours";
     else
         row.state = L"other";
 
     // The shell reads the user's classes over the machine's; elevated
-    // programs and services (the indexer) read the machine's alone.
-    std::wstring beside;
-    if (entry.hive == Hive::Classes && row.state == L"ours" &&
-        read_registry_text(scope == Scope::Machine ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE,
-                           CLASSES + utf16(entry.path()), row.value_name, view, &beside) &&
-        !beside.empty() && !same_text(beside, row.found) && !module_row) {
+    // programs and services (the indexer) read the machine's alone. A
+    // user's class of ours naming its own module hides the machine's too:
+    // Explorer loads the user's file.
+    const RegistryValue beside =
+        entry.hive == Hive::Classes
+            ? read_registry_value(scope == Scope::Machine ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE,
+                                  CLASSES + utf16(entry.path()), row.value_name, view)
+            : RegistryValue{};
+    const bool same = beside.is_text() && (module_row ? same_module_file(beside.data, row.found)
+                                                      : same_data(beside.data, row.found));
+    if (row.state == L"ours" && beside.present && !(beside.is_text() && beside.data.empty()) &&
+        !same && (!module_row || scope == Scope::Machine)) {
         row.state = L"hidden";
-        row.found = beside;
+        row.found = value_label(beside);
+        if (module_row) {
+            row.other_module = row.found;
+            row.other_module_exists = module_file_exists(row.found);
+            row.decides = false;
+            return row;
+        }
     }
     if (row.state == L"other" || row.state == L"hidden")
         describe_other(&row);
@@ -103,7 +107,9 @@ std::wstring row_problem(const RowState& row)
     std::wstring holder = row.found;
     if (!row.other_name.empty())
         holder += L" \"" + row.other_name + L"\"";
-    if (!row.other_module.empty())
+    if (row.other_module == row.found)
+        holder += row.other_module_exists ? L"" : L", which is missing";
+    else if (!row.other_module.empty())
         holder += L" (" + row.other_module + (row.other_module_exists ? L")" : L", missing)");
     if (row.state == L"hidden")
         return text + L": hidden by the " +
@@ -157,59 +163,28 @@ std::vector<View> windows_views()
     return {View::Bits32};
 }
 
-namespace {
-
-// The value's type and bytes; false when the key or the value is missing.
-bool read_registry_value(HKEY root, const std::wstring& path, const std::wstring& name, View view,
-                         DWORD* type, std::wstring* data)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE | view_flag(view), &key) !=
-        ERROR_SUCCESS)
-        return false;
-    DWORD size = 0;
-    LSTATUS status = RegQueryValueExW(key, name.c_str(), nullptr, type, nullptr, &size);
-    if (status == ERROR_SUCCESS) {
-        data->assign(size / sizeof(wchar_t) + 1, L'\0');
-        size = DWORD(data->size() * sizeof(wchar_t));
-        status = RegQueryValueExW(key, name.c_str(), nullptr, type,
-                                  reinterpret_cast<BYTE*>(data->data()), &size);
-        data->resize(std::min<std::size_t>(data->size(), (size + 1) / sizeof(wchar_t)));
-    }
-    RegCloseKey(key);
-    return status == ERROR_SUCCESS;
-}
-
-}  // namespace
-
 bool read_registry_text(HKEY root, const std::wstring& path, const std::wstring& name, View view,
                         std::wstring* text)
 {
-    DWORD type = 0;
-    std::wstring data;
-    if (!read_registry_value(root, path, name, view, &type, &data) ||
-        (type != REG_SZ && type != REG_EXPAND_SZ))
+    const RegistryValue value = read_registry_value(root, path, name, view);
+    if (!value.is_text())
         return false;
-    *text = data.c_str();
+    *text = value.data;
     return true;
 }
 
 bool read_registry_number(HKEY root, const std::wstring& path, const wchar_t* name, View view,
                           DWORD* number)
 {
-    DWORD type = 0;
-    std::wstring data;
-    if (!read_registry_value(root, path, name, view, &type, &data))
-        return false;
-    if (type == REG_DWORD && data.size() >= 2) {
-        *number = DWORD(data[0]) | DWORD(data[1]) << 16;
+    const RegistryValue value = read_registry_value(root, path, name, view);
+    if (value.type == REG_DWORD && value.data.size() >= 2) {
+        *number = DWORD(value.data[0]) | DWORD(value.data[1]) << 16;
         return true;
     }
-    const std::wstring text = data.c_str();
-    if ((type != REG_SZ) || text.empty() || text.size() > 9 ||
-        text.find_first_not_of(L"0123456789") != std::wstring::npos)
+    if (value.type != REG_SZ || value.data.empty() || value.data.size() > 9 ||
+        value.data.find_first_not_of(L"0123456789") != std::wstring::npos)
         return false;
-    *number = DWORD(std::stoul(text));
+    *number = DWORD(std::stoul(value.data));
     return true;
 }
 
@@ -254,7 +229,7 @@ void check_registry(bool user, DoctorReport* report)
             } else {
                 for (auto row = begin; row != report->rows.end(); ++row) {
                     if (row->state != L"ours")
-                        report->add(false, blocking, L"registry",
+                        report->add(false, blocking && row->decides, L"registry",
                                     where + L": " + row_problem(*row), row_advice(*row));
                 }
             }

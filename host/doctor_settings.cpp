@@ -113,7 +113,7 @@ void check_index(DoctorReport* report)
         if (read_registry_text(HKEY_LOCAL_MACHINE, L"Software\\Classes\\" + ext +
                                                        L"\\PersistentHandler",
                                L"", view, &handler) &&
-            handler == utf16(registration::PERSISTENT_HANDLER_TEXT))
+            same_data(handler, utf16(registration::PERSISTENT_HANDLER_TEXT)))
             report->add(true, false, L"index", L"the indexer reads " + ext + L" books");
         else
             report->add(false, blocking, L"index",

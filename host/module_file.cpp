@@ -1,42 +1,8 @@
-// A module's machine from its PE header, and its version from the fixed
-// part of its version resource, read without running any of its code.
+// A module's version from the fixed part of its version resource, read
+// without running any of its code.
 #include "host/module_file.h"
 
 #include <cstring>
-
-#include "registration/registration.h"
-
-WORD native_64bit_module_machine()
-{
-    const WORD machine = windows_machine();
-    return machine == IMAGE_FILE_MACHINE_I386 ? 0 : machine;
-}
-
-WORD pe_machine(const std::wstring& path)
-{
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return 0;
-    WORD machine = 0;
-    IMAGE_DOS_HEADER dos = {};
-    DWORD read = 0;
-    if (ReadFile(file, &dos, sizeof(dos), &read, nullptr) && read == sizeof(dos) &&
-        dos.e_magic == IMAGE_DOS_SIGNATURE && dos.e_lfanew > 0) {
-        struct {
-            DWORD signature;
-            IMAGE_FILE_HEADER header;
-        } nt = {};
-        LARGE_INTEGER at;
-        at.QuadPart = dos.e_lfanew;
-        if (SetFilePointerEx(file, at, nullptr, FILE_BEGIN) &&
-            ReadFile(file, &nt, sizeof(nt), &read, nullptr) && read == sizeof(nt) &&
-            nt.signature == IMAGE_NT_SIGNATURE)
-            machine = nt.header.Machine;
-    }
-    CloseHandle(file);
-    return machine;
-}
 
 std::wstring machine_name(WORD machine)
 {

@@ -5,14 +5,12 @@
 // module given, in the view its machine type asks for.
 #include <windows.h>
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "host/book_check.h"
 #include "host/commands.h"
 #include "host/console.h"
-#include "host/module_file.h"
 #include "registration/registration.h"
 
 namespace {
@@ -55,10 +53,9 @@ bool choose_modules(const Arguments& args, bool must_exist, std::vector<Module>*
             print_error(L"no such module: " + given);
             return false;
         }
-        const WORD machine = pe_machine(path);
-        if (machine != 0 && machine == native_64bit_module_machine()) {
+        if (module_fits_view(path, View::Bits64)) {
             modules->push_back({path, View::Bits64});
-        } else if (machine == IMAGE_FILE_MACHINE_I386) {
+        } else if (module_fits_view(path, View::Bits32)) {
             modules->push_back({path, View::Bits32});
         } else {
             print_error(L"not a module for this system: " + given);
@@ -67,7 +64,7 @@ bool choose_modules(const Arguments& args, bool must_exist, std::vector<Module>*
         return true;
     }
     const std::wstring folder = host_folder();
-    const WORD native = native_64bit_module_machine();
+    const WORD native = view_module_machine(View::Bits64);
     const Module beside[] = {
         {folder + (native == IMAGE_FILE_MACHINE_ARM64 ? L"\\quirebinderarm64.dll"
                                                       : L"\\quirebinder64.dll"),

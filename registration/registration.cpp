@@ -2,8 +2,10 @@
 // functions, each entry in the view and under the root its scope gives.
 #include "registration/registration.h"
 
+#include <objbase.h>
 #include <shlobj.h>
 
+#include "server/file_identity.h"
 #include "server/log.h"
 #include "server/utf8.h"
 
@@ -40,24 +42,54 @@ HRESULT from_status(LSTATUS status)
     return status == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(status);
 }
 
-// The REG_SZ value's text; false when it is missing or not a string.
-bool read_text(HKEY key, const std::wstring& name, std::wstring* text)
+// A file handle closed on every way out.
+class File {
+public:
+    explicit File(HANDLE file) : file_(file) {}
+    ~File()
+    {
+        if (file_ != INVALID_HANDLE_VALUE)
+            CloseHandle(file_);
+    }
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    HANDLE get() const { return file_; }
+
+private:
+    HANDLE file_;
+};
+
+// A slot another program holds: any value but an empty string or ours.
+bool holds_other(const RegistryValue& held, const std::wstring& ours)
 {
-    DWORD type = 0;
-    DWORD size = 0;
-    if (RegQueryValueExW(key, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-        (type != REG_SZ && type != REG_EXPAND_SZ))
-        return false;
-    std::wstring buffer(size / sizeof(wchar_t) + 1, L'\0');
-    size = DWORD(buffer.size() * sizeof(wchar_t));
-    if (RegQueryValueExW(key, name.c_str(), nullptr, &type,
-                         reinterpret_cast<BYTE*>(buffer.data()), &size) != ERROR_SUCCESS)
-        return false;
-    buffer.resize(size / sizeof(wchar_t));
-    while (!buffer.empty() && buffer.back() == L'\0')
-        buffer.pop_back();
-    *text = buffer;
-    return true;
+    return held.present && !(held.is_text() && (held.data.empty() || same_data(held.data, ours)));
+}
+
+// The text with its environment variables expanded, as the loader expands
+// a REG_EXPAND_SZ server path.
+std::wstring expand_variables(const std::wstring& text)
+{
+    std::wstring expanded(ExpandEnvironmentStringsW(text.c_str(), nullptr, 0), L'\0');
+    if (expanded.empty() ||
+        ExpandEnvironmentStringsW(text.c_str(), expanded.data(), DWORD(expanded.size())) == 0)
+        return text;
+    return expanded.c_str();
+}
+
+// The full path, in its long form where the file exists.
+std::wstring normal_path(const std::wstring& path)
+{
+    std::wstring full(GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), L'\0');
+    if (full.empty() ||
+        GetFullPathNameW(path.c_str(), DWORD(full.size()), full.data(), nullptr) == 0)
+        return path;
+    full = full.c_str();
+    std::wstring long_path(GetLongPathNameW(full.c_str(), nullptr, 0), L'\0');
+    if (long_path.empty() ||
+        GetLongPathNameW(full.c_str(), long_path.data(), DWORD(long_path.size())) == 0)
+        return full;
+    return long_path.c_str();
 }
 
 std::wstring root_name(HKEY root)
@@ -111,9 +143,9 @@ HRESULT remove_entry(const Entry& entry, Scope scope, REGSAM flag)
             return S_OK;
         if (opened != ERROR_SUCCESS)
             return from_status(opened);
-        std::wstring held;
+        const RegistryValue held = read_registry_value(key.get(), name);
         const bool ours = entry.ownership == Ownership::Own ||
-                          (read_text(key.get(), name, &held) && held == utf16(entry.data));
+                          (held.is_text() && same_data(held.data, utf16(entry.data)));
         if (ours) {
             const LSTATUS deleted = RegDeleteValueW(key.get(), name.c_str());
             if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND)
@@ -138,11 +170,8 @@ bool module_registered(Scope scope, View view)
         std::wstring path;
         if (entry.data != registration::MODULE_PATH || !entry_location(entry, scope, &root, &path))
             continue;
-        Key key;
-        std::wstring held;
-        if (RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE | view_flag(view), key.out()) ==
-                ERROR_SUCCESS &&
-            read_text(key.get(), utf16(entry.value_name), &held) && !held.empty())
+        const RegistryValue held = read_registry_value(root, path, utf16(entry.value_name), view);
+        if (held.is_text() && !held.data.empty())
             return true;
     }
     return false;
@@ -180,6 +209,108 @@ WORD windows_machine()
 bool is_64bit_windows()
 {
     return windows_machine() != IMAGE_FILE_MACHINE_I386;
+}
+
+WORD view_module_machine(View view)
+{
+    if (view == View::Bits32)
+        return IMAGE_FILE_MACHINE_I386;
+    const WORD machine = windows_machine();
+    return machine == IMAGE_FILE_MACHINE_I386 ? 0 : machine;
+}
+
+WORD pe_machine(const std::wstring& path)
+{
+    const File file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE)
+        return 0;
+    IMAGE_DOS_HEADER dos = {};
+    DWORD read = 0;
+    if (!ReadFile(file.get(), &dos, sizeof(dos), &read, nullptr) || read != sizeof(dos) ||
+        dos.e_magic != IMAGE_DOS_SIGNATURE || dos.e_lfanew <= 0)
+        return 0;
+    struct {
+        DWORD signature;
+        IMAGE_FILE_HEADER header;
+    } nt = {};
+    LARGE_INTEGER at;
+    at.QuadPart = dos.e_lfanew;
+    if (!SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN) ||
+        !ReadFile(file.get(), &nt, sizeof(nt), &read, nullptr) || read != sizeof(nt) ||
+        nt.signature != IMAGE_NT_SIGNATURE)
+        return 0;
+    return nt.header.Machine;
+}
+
+bool module_fits_view(const std::wstring& path, View view)
+{
+    const WORD machine = pe_machine(path);
+    return machine != 0 && machine == view_module_machine(view);
+}
+
+RegistryValue read_registry_value(HKEY key, const std::wstring& name)
+{
+    RegistryValue value;
+    DWORD size = 0;
+    if (RegQueryValueExW(key, name.c_str(), nullptr, &value.type, nullptr, &size) !=
+        ERROR_SUCCESS)
+        return value;
+    value.data.assign(size / sizeof(wchar_t) + 1, L'\0');
+    size = DWORD(value.data.size() * sizeof(wchar_t));
+    if (RegQueryValueExW(key, name.c_str(), nullptr, &value.type,
+                         reinterpret_cast<BYTE*>(value.data.data()), &size) != ERROR_SUCCESS)
+        return RegistryValue{};
+    value.present = true;
+    value.data.resize((size + 1) / sizeof(wchar_t));
+    if (value.is_text())
+        value.data = value.data.c_str();
+    return value;
+}
+
+RegistryValue read_registry_value(HKEY root, const std::wstring& path, const std::wstring& name,
+                                  View view)
+{
+    Key key;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE | view_flag(view), key.out()) !=
+        ERROR_SUCCESS)
+        return {};
+    return read_registry_value(key.get(), name);
+}
+
+std::wstring value_label(const RegistryValue& value)
+{
+    if (!value.present)
+        return {};
+    if (value.is_text())
+        return value.data;
+    if (value.type == REG_DWORD && value.data.size() >= 2)
+        return L"REG_DWORD " + std::to_wstring(DWORD(value.data[0]) | DWORD(value.data[1]) << 16);
+    return L"a value of type " + std::to_wstring(value.type);
+}
+
+bool parse_guid(const std::wstring& text, GUID* guid)
+{
+    return text.size() == 38 && text[0] == L'{' && SUCCEEDED(IIDFromString(text.c_str(), guid));
+}
+
+bool same_data(const std::wstring& a, const std::wstring& b)
+{
+    GUID first;
+    GUID second;
+    if (parse_guid(a, &first) && parse_guid(b, &second))
+        return IsEqualGUID(first, second) != FALSE;
+    return CompareStringOrdinal(a.c_str(), int(a.size()), b.c_str(), int(b.size()), TRUE) ==
+           CSTR_EQUAL;
+}
+
+bool same_module_file(const std::wstring& a, const std::wstring& b)
+{
+    const std::wstring first = normal_path(expand_variables(a));
+    const std::wstring second = normal_path(expand_variables(b));
+    return CompareStringOrdinal(first.c_str(), int(first.size()), second.c_str(),
+                                int(second.size()), TRUE) == CSTR_EQUAL ||
+           same_file(first.c_str(), second.c_str());
 }
 
 bool entry_location(const Entry& entry, Scope scope, HKEY* root, std::wstring* path)
@@ -220,22 +351,22 @@ HRESULT register_module(Scope scope, View view, const std::wstring& module_path,
         if (FAILED(hr))
             return hr;
         if (entry.ownership == Ownership::Shared) {
-            std::wstring held;
-            bool taken = read_text(key.get(), name, &held) && !held.empty() && held != data;
+            RegistryValue held = read_registry_value(key.get(), name);
             // The shell reads the user's classes merged over the machine's,
-            // the user's value winning: a user's slot left empty still holds
+            // the user's value winning: a user's slot left free still holds
             // what the machine's holds, and filling it would hide that.
-            if (!taken && held.empty() && root == HKEY_CURRENT_USER) {
-                Key machine;
-                taken = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0,
-                                      KEY_QUERY_VALUE | flag, machine.out()) == ERROR_SUCCESS &&
-                        read_text(machine.get(), name, &held) && !held.empty() && held != data;
-                if (taken)
+            const bool free = !held.present || (held.is_text() && held.data.empty());
+            if (free && root == HKEY_CURRENT_USER) {
+                const RegistryValue machine =
+                    read_registry_value(HKEY_LOCAL_MACHINE, path, name, view);
+                if (holds_other(machine, data)) {
+                    held = machine;
                     root = HKEY_LOCAL_MACHINE;
+                }
             }
-            if (taken) {
+            if (holds_other(held, data)) {
                 if (kept)
-                    kept->push_back({root_name(root) + path, held});
+                    kept->push_back({root_name(root) + path, value_label(held)});
                 continue;
             }
         }
@@ -271,6 +402,24 @@ HRESULT unregister_module(Scope scope, View view)
         }
     }
     return S_OK;
+}
+
+HRESULT unregister_module_file(Scope scope, View view, const std::wstring& module_path,
+                               std::wstring* registered)
+{
+    for (const Entry& entry : registration::entries()) {
+        HKEY root = nullptr;
+        std::wstring path;
+        if (entry.data != registration::MODULE_PATH || !entry_location(entry, scope, &root, &path))
+            continue;
+        const RegistryValue held = read_registry_value(root, path, utf16(entry.value_name), view);
+        if (held.is_text() && !held.data.empty() && !same_module_file(held.data, module_path)) {
+            if (registered)
+                *registered = held.data;
+            return REGISTERED_ELSEWHERE;
+        }
+    }
+    return unregister_module(scope, view);
 }
 
 void notify_association_change()

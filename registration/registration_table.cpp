@@ -21,6 +21,7 @@ struct Row {
     const char* value_name;
     const char* data;
     Ownership ownership;
+    Role role = Role::Feature;
 };
 
 // The property lists, written as Windows writes its own defaults for every
@@ -40,41 +41,43 @@ constexpr char INFO_TIP[] =
 constexpr char PREVIEW_TITLE[] = "prop:System.Title;System.ItemTypeText";
 
 constexpr Row CLASS_ROWS[] = {
-    {Hive::Classes, "CLSID", "<clsid>", "", "Quirebinder", Ownership::Own},
+    {Hive::Classes, "CLSID", "<clsid>", "", "Quirebinder", Ownership::Own, Role::Detail},
     {Hive::Classes, "CLSID", "<clsid>\\InprocServer32", "", MODULE_PATH, Ownership::Own},
     {Hive::Classes, "CLSID", "<clsid>\\InprocServer32", "ThreadingModel", "Apartment",
      Ownership::Own},
     {Hive::Machine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved",
-     "", "<clsid>", "Quirebinder", Ownership::Own},
+     "", "<clsid>", "Quirebinder", Ownership::Own, Role::Detail},
     // A file type of our own, taken only by extensions that have none. Wine's
     // Properties dialog finds sheet handlers only through the ProgID.
-    {Hive::Classes, "", "<progid>", "", "MOBI e-book", Ownership::Own},
+    {Hive::Classes, "", "<progid>", "", "MOBI e-book", Ownership::Own, Role::Detail},
     {Hive::Classes, "", "<progid>\\shellex\\PropertySheetHandlers\\Quirebinder", "",
-     "<clsid>", Ownership::Own},
+     "<clsid>", Ownership::Own, Role::Detail},
     // The search filter, and the persistent handler through which the
     // indexer finds it.
-    {Hive::Classes, "CLSID", "<filter>", "", "Quirebinder text filter", Ownership::Own},
+    {Hive::Classes, "CLSID", "<filter>", "", "Quirebinder text filter", Ownership::Own,
+     Role::Detail},
     {Hive::Classes, "CLSID", "<filter>\\InprocServer32", "", MODULE_PATH, Ownership::Own},
     {Hive::Classes, "CLSID", "<filter>\\InprocServer32", "ThreadingModel", "Both",
      Ownership::Own},
     {Hive::Classes, "CLSID", "<persistent>", "", "Quirebinder persistent handler",
-     Ownership::Own},
+     Ownership::Own, Role::Detail},
     {Hive::Classes, "CLSID", "<persistent>\\PersistentAddinsRegistered\\<ifilter>", "",
      "<filter>", Ownership::Own},
     // The preview handler, run by the shell's preview host.
-    {Hive::Classes, "CLSID", "<preview-clsid>", "", "Quirebinder Preview", Ownership::Own},
+    {Hive::Classes, "CLSID", "<preview-clsid>", "", "Quirebinder Preview", Ownership::Own,
+     Role::Detail},
     {Hive::Classes, "CLSID", "<preview-clsid>", "AppID", PREVIEW_HOST, Ownership::Own},
     {Hive::Classes, "CLSID", "<preview-clsid>\\InprocServer32", "", MODULE_PATH, Ownership::Own},
     {Hive::Classes, "CLSID", "<preview-clsid>\\InprocServer32", "ThreadingModel", "Apartment",
      Ownership::Own},
     {Hive::Machine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved",
-     "", "<preview-clsid>", "Quirebinder Preview", Ownership::Own},
+     "", "<preview-clsid>", "Quirebinder Preview", Ownership::Own, Role::Detail},
     {Hive::Machine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\PreviewHandlers", "",
-     "<preview-clsid>", "Quirebinder Preview", Ownership::Own},
+     "<preview-clsid>", "Quirebinder Preview", Ownership::Own, Role::Detail},
 };
 
 constexpr Row EXTENSION_ROWS[] = {
-    {Hive::Classes, "", "<ext>", "", "<progid>", Ownership::Shared},
+    {Hive::Classes, "", "<ext>", "", "<progid>", Ownership::Shared, Role::Detail},
     // IThumbnailProvider
     {Hive::Classes, "", "<ext>\\ShellEx\\{E357FCCD-A995-4576-B01F-234630154E96}", "", "<clsid>",
      Ownership::Shared},
@@ -92,12 +95,13 @@ constexpr Row EXTENSION_ROWS[] = {
     // What the Details pane, the tooltip and the preview's title show of the
     // properties; another program may have chosen its own lists.
     {Hive::Classes, "SystemFileAssociations", "<ext>", "PreviewDetails", PREVIEW_DETAILS,
-     Ownership::Shared},
+     Ownership::Shared, Role::Detail},
     {Hive::Classes, "SystemFileAssociations", "<ext>", "FullDetails", FULL_DETAILS,
-     Ownership::Shared},
-    {Hive::Classes, "SystemFileAssociations", "<ext>", "InfoTip", INFO_TIP, Ownership::Shared},
+     Ownership::Shared, Role::Detail},
+    {Hive::Classes, "SystemFileAssociations", "<ext>", "InfoTip", INFO_TIP, Ownership::Shared,
+     Role::Detail},
     {Hive::Classes, "SystemFileAssociations", "<ext>", "PreviewTitle", PREVIEW_TITLE,
-     Ownership::Shared},
+     Ownership::Shared, Role::Detail},
 };
 
 // Which keys the two registry views share on 64-bit Windows 7 and later,
@@ -164,7 +168,8 @@ Entry make_entry(const Row& row, const std::string& extension)
                 fill(row.value_name, extension),
                 fill(row.data, extension),
                 row.ownership,
-                ViewSharing::PerView};
+                ViewSharing::PerView,
+                row.role};
     entry.views = view_sharing(entry.hive, entry.path());
     return entry;
 }

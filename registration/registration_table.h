@@ -68,6 +68,18 @@ enum class ViewSharing {
     BothViews,
 };
 
+// Whether a feature works only with an entry in place and ours, for the
+// doctor, which fails its verdict on such an entry only.
+enum class Role {
+    // The class's server, a handler slot, a property handler: without it a
+    // feature is off.
+    Feature,
+    // A name, a file type, a property list, the approval list (checked
+    // where enforced): the features work without it, or with another
+    // program's, as registration leaves it on purpose.
+    Detail,
+};
+
 struct Entry {
     Hive hive;
     // Removal deletes keys left empty, from key upwards, but never parent
@@ -80,6 +92,7 @@ struct Entry {
     std::string data;
     Ownership ownership;
     ViewSharing views;
+    Role role;
 
     // parent and key joined with a backslash.
     std::string path() const;

@@ -16,6 +16,7 @@
 
 #include "host/console.h"
 #include "registration/registration.h"
+#include "tests/support/import_patch.h"
 #include "tests/support/module_under_test.h"
 
 namespace {
@@ -88,14 +89,16 @@ bool key_exists(HKEY root, const std::wstring& path, View view)
     return true;
 }
 
-void write_value(HKEY root, const std::wstring& path, const std::wstring& text, View view)
+// The key's default value: text as REG_SZ, or its units' bytes as type.
+void write_value(HKEY root, const std::wstring& path, const std::wstring& text, View view,
+                 DWORD type = REG_SZ)
 {
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0,
                                              KEY_SET_VALUE | view_flag(view), nullptr, &key,
                                              nullptr));
-    RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                   DWORD((text.size() + 1) * sizeof(wchar_t)));
+    RegSetValueExW(key, nullptr, 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
+                   DWORD((text.size() + (type == REG_SZ)) * sizeof(wchar_t)));
     RegCloseKey(key);
 }
 
@@ -284,6 +287,41 @@ TEST_P(Registration, KeepsAnotherProgramsHandlers)
     EXPECT_FALSE(key_exists(root, L"Software\\Classes\\.mobi", c.view));
 }
 
+// A slot holds another program's value whatever its type; ours is ours
+// whatever the case of its GUID or ProgID.
+TEST_P(Registration, TellsOurValuesFromOthersOfAnyTypeOrCase)
+{
+    const Case& c = GetParam();
+    const HKEY root = c.scope == Scope::User ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+    std::wstring lower = utf16(registration::PERSISTENT_HANDLER_TEXT);
+    CharLowerW(lower.data());
+    struct Slot {
+        std::wstring path, data;
+        DWORD type;
+        bool others;
+    } const slots[] = {
+        {L"Software\\Classes\\.azw\\ShellEx\\{E357FCCD-A995-4576-B01F-234630154E96}",
+         std::wstring(L"\x0001\x0000", 2), REG_DWORD, true},
+        {L"Software\\Classes\\.azw\\ShellEx\\{BB2E617C-0920-11D1-9A0B-00C04FC2D6C1}", L"",
+         REG_BINARY, true},
+        {L"Software\\Classes\\.azw\\PersistentHandler", lower, REG_SZ, false},
+        {L"Software\\Classes\\.azw3", L"quirebinder.book", REG_SZ, false},
+    };
+    others_ = {{root, L".azw"}, {root, L".azw3"}};
+    for (const Slot& slot : slots)
+        write_value(root, slot.path, slot.data, c.view, slot.type);
+    std::vector<KeptSlot> kept;
+    ASSERT_EQ(S_OK, register_case(c, L"C:\\q.dll", &kept));
+    if (!c.through_module) {
+        EXPECT_EQ(2u, kept.size());
+    }
+    ASSERT_EQ(S_OK, unregister_case(c));
+    for (const Slot& slot : slots) {
+        const RegistryValue value = read_registry_value(root, slot.path, L"", c.view);
+        EXPECT_EQ(slot.others ? slot.type : REG_NONE, value.type) << utf8(slot.path);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Views, Registration, ::testing::ValuesIn(CASES),
                          [](const ::testing::TestParamInfo<Case>& info) {
                              return std::string(info.param.name);
@@ -340,6 +378,76 @@ TEST(RegistrationThroughTheModule, ReturnsTheFailingWritesStatus)
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_CHILD_MUST_BE_VOLATILE), qb_module().DllRegisterServer());
     EXPECT_EQ(S_OK, qb_module().DllUnregisterServer());
     EXPECT_FALSE(key_exists(HKEY_LOCAL_MACHINE, clsid, MODULE_VIEW));
+}
+
+// regsvr32 /u on a copy of the module takes nothing from the registration
+// of another file; the same file under another text of its path is the
+// module's own.
+TEST(RegistrationThroughTheModule, UnregistersOnlyWhereTheClassNamesItsFile)
+{
+    const std::wstring own = module_file();
+    const std::size_t slash = own.rfind(L'\\');
+    const std::size_t parent = own.rfind(L'\\', slash - 1);
+    std::wstring upper = own;
+    CharUpperW(upper.data());
+    std::wstring short_name(MAX_PATH, L'\0');
+    short_name.resize(GetShortPathNameW(own.c_str(), short_name.data(), MAX_PATH));
+    const std::wstring clsid = L"Software\\Classes\\CLSID\\" + utf16(registration::CLSID_TEXT);
+    const struct {
+        const char* name;
+        std::wstring registered;
+        HRESULT unregistered;
+    } rows[] = {
+        {"AnotherFile", L"C:\\qb\\" QB_MODULE_FILE, REGISTERED_ELSEWHERE},
+        {"UpperCase", upper, S_OK},
+        {"ThroughItsParent", own.substr(0, slash) + L"\\.." + own.substr(parent), S_OK},
+        {"ShortName", short_name, S_OK},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        unregister_module(Scope::Machine, MODULE_VIEW);
+        ASSERT_EQ(S_OK, register_module(Scope::Machine, MODULE_VIEW, row.registered, nullptr));
+        EXPECT_EQ(row.unregistered, qb_module().DllUnregisterServer());
+        std::wstring server;
+        read_value(HKEY_LOCAL_MACHINE, clsid + L"\\InprocServer32", L"", MODULE_VIEW, &server);
+        EXPECT_EQ(FAILED(row.unregistered) ? row.registered : L"", server);
+    }
+    unregister_module(Scope::Machine, MODULE_VIEW);
+}
+
+// regsvr32 of the x64 module on Windows on ARM, whose Explorer loads ARM64
+// modules only: the module is told the machine as IsWow64Process2 tells an
+// emulated x64 process there, and writes nothing.
+BOOL WINAPI arm64_windows(HANDLE, USHORT* process, USHORT* native)
+{
+    *process = IMAGE_FILE_MACHINE_UNKNOWN;
+    *native = IMAGE_FILE_MACHINE_ARM64;
+    return TRUE;
+}
+
+FARPROC WINAPI get_proc_address_on_arm64(HMODULE module, LPCSTR name)
+{
+    if (HIWORD(reinterpret_cast<ULONG_PTR>(name)) && std::string(name) == "IsWow64Process2")
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&arm64_windows));
+    return system_function<decltype(&GetProcAddress)>(L"kernel32.dll", "GetProcAddress")(module,
+                                                                                         name);
+}
+
+TEST(RegistrationThroughTheModule, RefusesAMachineItsViewsExplorerCannotLoad)
+{
+    if (MODULE_VIEW != View::Bits64)
+        GTEST_SKIP() << "the 32-bit view's programs load x86 modules on every Windows";
+    unregister_module(Scope::Machine, MODULE_VIEW);
+    ASSERT_TRUE(patch_import(qb_module().dll, "GetProcAddress",
+                             reinterpret_cast<void*>(&get_proc_address_on_arm64)));
+    const HRESULT hr = qb_module().DllRegisterServer();
+    patch_import(qb_module().dll, "GetProcAddress",
+                 reinterpret_cast<void*>(system_function<decltype(&GetProcAddress)>(
+                     L"kernel32.dll", "GetProcAddress")));
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_EXE_MACHINE_TYPE_MISMATCH), hr);
+    EXPECT_FALSE(key_exists(HKEY_LOCAL_MACHINE,
+                            L"Software\\Classes\\CLSID\\" + utf16(registration::CLSID_TEXT),
+                            MODULE_VIEW));
 }
 
 }  // namespace
