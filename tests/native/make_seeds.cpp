@@ -1,12 +1,14 @@
 // Fills a fresh fuzzing corpus folder: books made by MobiBuilder (accepted
-// ones with every feature, and one just past each check), the fixture books
-// and the regression inputs.
+// ones with every feature, one just past each check, and the crafted books
+// that cost the text reader the most), the fixture books and the regression
+// inputs.
 //   make_seeds OUT_DIR BOOKS_DIR [REGRESSIONS_DIR]
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "tests/support/crafted_books.h"
 #include "tests/support/mobi_builder.h"
 
 using namespace mobi_test;
@@ -87,6 +89,12 @@ int main(int argc, char** argv)
             b.add_book_text(bytes_of(markup), layout);
             write(b.build().bytes);
         }
+
+    // Books made to cost the most work per byte, one shape per loop, within
+    // the fuzz runs' input size.
+    for (const CraftedBook& crafted : crafted_books(48 * 1024))
+        if (crafted.bytes.size() <= 65536)
+            write(crafted.bytes);
 
     for (int i = 2; i < argc; ++i)
         if (fs::is_directory(argv[i]))

@@ -78,6 +78,24 @@ TEST(ReadingStartTest, StartsWhereTheBookSays)
                                 "<h1>Introduction</h1>" + CHAPTER;
     const std::string chinese = HEAD + "<p>\xE7\x9B\xAE\xE9\x8C\x84</p><p>" + links + "One</a></p><p>Preface</p><p>" +
                                 links + "Two</a></p><p>" + links + "Three</a></p>" + CHAPTER;
+    // GitBook's contents: links with their section numbers after them, in
+    // Cyrillic under "Table of Contents" and in Chinese under 目錄.
+    const std::string gitbook_links =
+        HEAD + "<h1>Table of Contents</h1><p><a href=\"#a\">\xD0\x92\xD1\x8A\xD0\xB2\xD0\xB5\xD0\xB4\xD0\xB5"
+        "\xD0\xBD\xD0\xB8\xD0\xB5</a> 1.1</p><p><a href=\"#b\">\xD0\xA7\xD0\xB0\xD1\x81\xD1\x82 1 - "
+        "\xD0\x9E\xD1\x81\xD0\xBD\xD0\xBE\xD0\xB2\xD0\xB8 \xD0\xBD\xD0\xB0 \xD0\x9B\xD0\xB8\xD0\xBD"
+        "\xD1\x83\xD0\xBA\xD1\x81 \xD0\xB8 \xD1\x84\xD0\xB0\xD0\xB9\xD0\xBB\xD0\xBE\xD0\xB2\xD0\xB5</a> 1.2</p>"
+        "<p><a href=\"#c\">\xD0\xA7\xD0\xB0\xD1\x81\xD1\x82 2 - \xD0\x9A\xD0\xBE\xD0\xBC\xD0\xB0\xD0\xBD"
+        "\xD0\xB4\xD0\xB8 \xD0\xB8 \xD0\xB4\xD0\xB8\xD1\x80\xD0\xB5\xD0\xBA\xD1\x82\xD0\xBE\xD1\x80\xD0\xB8\xD0\xB8</a> 1.3</p>" +
+        CHAPTER;
+    const std::string gitbook_chinese =
+        HEAD + "<h1>\xE7\x9B\xAE\xE9\x8C\x84</h1>" +
+        "<p><a href=\"#a\">\xE7\xAC\xAC\xE4\xB8\x80\xE7\xAB\xA0 \xE5\xAE\x89\xE8\xA3\x9D\xE8\x88\x87\xE8\xA8\xAD\xE5\xAE\x9A"
+        "\xE9\x96\x8B\xE7\x99\xBC\xE7\x92\xB0\xE5\xA2\x83\xE4\xBB\xA5\xE5\x8F\x8A\xE7\xAC\xAC\xE4\xB8\x80"
+        "\xE5\x80\x8B\xE7\xA8\x8B\xE5\xBC\x8F</a> 1.1</p>"
+        "<p><a href=\"#b\">\xE7\xAC\xAC\xE4\xBA\x8C\xE7\xAB\xA0 \xE5\x9F\xBA\xE7\xA4\x8E\xE8\xAA\x9E\xE6\xB3\x95"
+        "\xE8\x88\x87\xE8\xB3\x87\xE6\x96\x99\xE5\x9E\x8B\xE5\x88\xA5</a> 1.2</p>"
+        "<p><a href=\"#c\">\xE7\xAC\xAC\xE4\xB8\x89\xE7\xAB\xA0 \xE5\x87\xBD\xE5\xBC\x8F</a> 1.3</p>" + CHAPTER;
     std::string landmark = HEAD + FRONT + "<p><a filepos=0000000000>Begin  Reading</a></p>" + FRONT + CHAPTER;
     landmark.replace(landmark.find("0000000000"), 10, filepos(landmark.find("<p>Chapter")));
     const std::string short_heading = HEAD + "<h1>Chapter 1</h1><p>Short line.</p><p>Another line 2.</p>" + CHAPTER;
@@ -107,6 +125,8 @@ TEST(ReadingStartTest, StartsWhereTheBookSays)
         {"numbered lines under a contents heading", gitbook, {}, "Introduction\nChapter One begins here, an"},
         {"links with an unlinked line under a contents heading", chinese, {}, "Chapter One begins here, and it goes on "},
         {"a Begin Reading landmark", landmark, {}, "Chapter One begins here, and it goes on "},
+        {"GitBook's linked sections under Table of Contents", gitbook_links, {}, "Chapter One begins here, and it goes on "},
+        {"GitBook's linked sections under a Chinese heading", gitbook_chinese, {}, "Chapter One begins here, and it goes on "},
         {"a chapter that starts with short lines", short_heading, {}, "Chapter 1\nShort line.\nAnother line 2.\nCh"},
         {"format 3, records past their declared size", old, std::uint32_t(old.find("<p>Chapter")),
          "Chapter One begins here, and it goes on ", 3, 6000},
