@@ -66,7 +66,7 @@ cmake -S tests/bench/native -B build/bench-native -G Ninja -DCMAKE_CXX_COMPILER=
 cmake --build build/bench-native
 cmake --preset x64 >/dev/null
 cmake --build --preset x64 --target quirebinder qb_propsys_all qb_host_wine qb_thumbnail_bench qb_soak qb_mutate \
-    qb_bare_edit qb_concurrency qb_preview_bench
+    qb_bare_edit qb_concurrency qb_preview_bench qb_text_cost_bench
 
 echo "== machine"
 echo "$(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(awk '/MemTotal/ {printf "%.0f GiB", $2 / 1048576}' /proc/meminfo), $(/usr/lib/wine/wine64 --version 2>/dev/null || echo wine)"
@@ -91,6 +91,9 @@ cleanup() {
 trap cleanup EXIT INT TERM
 export DISPLAY="$display"
 build/x64/wine-run.sh cmd /c exit 0 >/dev/null 2>&1 </dev/null || true
+
+echo "== crafted books' text and preview reading in the Windows build (Wine)"
+step build/x64/wine-run.sh build/x64/bin/qb_text_cost_bench.exe
 
 echo "== thumbnail against the imaging floor (Wine)"
 step build/x64/wine-run.sh build/x64/bin/qb_thumbnail_bench.exe
@@ -148,7 +151,8 @@ fi
 echo "== results"
 for key in metadata_speedup_vs_libmobi metadata_bytes_read_percent \
            text_speedup_vs_libmobi_palmdoc text_speedup_vs_libmobi_huffcdic text_peak_heap_ratio \
-           text_crafted_huffcdic_peak_heap_mib \
+           text_crafted_huffcdic_peak_heap_mib text_crafted_worst_per_byte_ratio \
+           text_crafted_worst_per_byte_ratio_module \
            thumbnail_cost_vs_floor \
            preview_huge_cover_ms preview_huge_cover_peak_mb thumbnail_huge_cover_ms \
            thumbnail_huge_cover_peak_mb preview_time_vs_thumbnail \

@@ -1,6 +1,7 @@
-// Books made to cost the text reader and the reading start as much as they
-// can, one shape per loop, each of about `size` bytes: the cost fuzz
-// target's seeds (small) and the benchmark's family (about 1 MB).
+// Books to measure the text reader with: ordinary markup, and books made to
+// cost the text reader and the reading start as much as they can, one shape
+// per loop, each of about `size` bytes (the cost fuzz target's seeds, small,
+// and the benchmarks' family, about 1 MB).
 #pragma once
 
 #include <cstring>
@@ -10,6 +11,35 @@
 #include "tests/support/mobi_builder.h"
 
 namespace mobi_test {
+
+// Markup of about size bytes: sections of paragraphs of words from a
+// vocabulary with accented and CJK words, inline tags and references.
+inline Bytes ordinary_markup(std::size_t size)
+{
+    static const char* const words[] = {
+        "the", "of", "and", "a", "to", "in", "was", "he", "that", "it", "his", "her", "with", "as", "had",
+        "for", "she", "not", "at", "but", "be", "on", "they", "said", "which", "you", "from", "all", "were",
+        "there", "been", "have", "would", "when", "one", "their", "into", "upon", "night", "house", "caf\xC3\xA9",
+        "cr\xC3\xA8me", "na\xC3\xAFve", ("Stra\xC3\x9F" "e"), "\xE5\x90\xBE\xE8\xBC\xA9", "\xE7\x8C\xAB",
+        "<i>dark</i>", "<b>stormy</b>", "&amp;", "&#8212;", "window", "letter", "morning", "answered"};
+    std::string m = "<html><head><title>A Large Book</title><style>p { margin: 0 }</style></head><body>";
+    std::uint32_t state = 12345;
+    for (int section = 1; m.size() < size; ++section) {
+        m += "<h2>Chapter " + std::to_string(section) + "</h2>";
+        for (int p = 0; p < 12; ++p) {
+            m += "<p>";
+            for (int w = 0; w < 60; ++w) {
+                state = state * 1103515245 + 12345;
+                m += words[(state >> 16) % (sizeof words / sizeof *words)];
+                m += w % 11 == 10 ? ", " : " ";
+            }
+            m += "end.</p>\n";
+        }
+        m += "<mbp:pagebreak/>";
+    }
+    m += "</body></html>";
+    return Bytes(m.begin(), m.end());
+}
 
 struct CraftedBook {
     const char* name;

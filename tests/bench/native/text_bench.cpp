@@ -73,35 +73,6 @@ namespace {
 
 using bench::Bytes;
 
-// Markup of about size bytes: sections of paragraphs of words from a
-// vocabulary with accented and CJK words, inline tags and references.
-Bytes book_markup(std::size_t size)
-{
-    static const char* const words[] = {
-        "the", "of", "and", "a", "to", "in", "was", "he", "that", "it", "his", "her", "with", "as", "had",
-        "for", "she", "not", "at", "but", "be", "on", "they", "said", "which", "you", "from", "all", "were",
-        "there", "been", "have", "would", "when", "one", "their", "into", "upon", "night", "house", "caf\xC3\xA9",
-        "cr\xC3\xA8me", "na\xC3\xAFve", ("Stra\xC3\x9F" "e"), "\xE5\x90\xBE\xE8\xBC\xA9", "\xE7\x8C\xAB",
-        "<i>dark</i>", "<b>stormy</b>", "&amp;", "&#8212;", "window", "letter", "morning", "answered"};
-    std::string m = "<html><head><title>A Large Book</title><style>p { margin: 0 }</style></head><body>";
-    std::uint32_t state = 12345;
-    for (int section = 1; m.size() < size; ++section) {
-        m += "<h2>Chapter " + std::to_string(section) + "</h2>";
-        for (int p = 0; p < 12; ++p) {
-            m += "<p>";
-            for (int w = 0; w < 60; ++w) {
-                state = state * 1103515245 + 12345;
-                m += words[(state >> 16) % (sizeof words / sizeof *words)];
-                m += w % 11 == 10 ? ", " : " ";
-            }
-            m += "end.</p>\n";
-        }
-        m += "<mbp:pagebreak/>";
-    }
-    m += "</body></html>";
-    return Bytes(m.begin(), m.end());
-}
-
 Bytes build_book(std::uint16_t compression, const Bytes& markup)
 {
     mobi_test::MobiBuilder b;
@@ -260,7 +231,7 @@ std::size_t peak_heap(const Bytes& book)
 
 int main()
 {
-    const Bytes markup = book_markup(12u << 20);
+    const Bytes markup = mobi_test::ordinary_markup(12u << 20);
     const double palmdoc = speedup("palmdoc", build_book(2, markup));
     const double huffcdic = speedup("huffcdic", build_book(17480, markup));
 
@@ -269,7 +240,7 @@ int main()
     const std::size_t targets[2] = {1u << 20, 50u << 20};
     for (int i = 0; i < 2; ++i) {
         // PalmDOC stores the markup in about two fifths of its size.
-        const Bytes book = build_book(2, book_markup(targets[i] * 5 / 2));
+        const Bytes book = build_book(2, mobi_test::ordinary_markup(targets[i] * 5 / 2));
         sizes[i] = book.size();
         peaks[i] = peak_heap(book);
     }
@@ -283,7 +254,7 @@ int main()
     // The work bound: a crafted book whose every record expands an entry
     // that is not kept, against an ordinary HUFF/CDIC book of its size.
     const Bytes repeated = mobi_test::repeated_entry_book(5000);
-    const Bytes ordinary = build_book(17480, book_markup(repeated.size() * 21 / 4));
+    const Bytes ordinary = build_book(17480, mobi_test::ordinary_markup(repeated.size() * 21 / 4));
     std::vector<double> repeated_times, ordinary_times;
     for (int round = 0; round < 5; ++round) {
         repeated_times.push_back(seconds([&] { our_text(repeated, true); }));
@@ -295,7 +266,7 @@ int main()
                 repeated.size(), median(repeated_times) * 1e3, ordinary.size(), median(ordinary_times) * 1e3,
                 repeated_ratio);
     // The crafted family against an ordinary PalmDOC book, per byte of the file.
-    const Bytes plain = build_book(2, book_markup(5u << 19));
+    const Bytes plain = build_book(2, mobi_test::ordinary_markup(5u << 19));
     std::vector<double> plain_times;
     for (int round = 0; round < 5; ++round)
         plain_times.push_back(seconds([&] { our_text(plain); }));
