@@ -11,9 +11,9 @@
 
 class WorkBudget {
 public:
-    // Units per byte of the file, and for any book: real books take 5 to 12
+    // Units per byte of the file, and for any book: real books take 6 to 13
     // units per byte for their whole text (PalmDOC about 6: the record, 2.5
-    // bytes of markup written and 2.5 scanned; HUFF/CDIC about 11, with its
+    // bytes of markup written and 2.5 scanned; HUFF/CDIC 12 to 13, with its
     // codes and copies), and the preview's reading start scans at most a few
     // hundred KiB more.
     static constexpr std::uint64_t PER_FILE_BYTE = 24;
