@@ -111,6 +111,20 @@ book_status analyze_container(ByteReader& reader, bool prefer_thumbnail,
     const std::uint64_t mobi_header_length = get4(data + 20);
     REJECT_UNLESS(mobi_header_length >= 128 && mobi_header_length <= data.size() - 16);
     info.text_encoding = get4(data + 28);
+    info.file_size = static_cast<std::uint32_t>(file_size);
+    info.compression = get2(data + 0);
+    info.text_length = get4(data + 4);
+    info.text_records = get2(data + 8);
+    info.text_record_size = get2(data + 10);
+    info.format_version = get4(data + 36);
+    info.huff_record = get4(data + 112);
+    info.huff_count = get4(data + 116);
+    if (mobi_header_length >= 196 + 4 - 16 && info.format_version >= 8) {
+        info.fdst_record = get4(data + 192);
+        info.fdst_count = get4(data + 196);
+    }
+    if (mobi_header_length >= 242 + 2 - 16)
+        info.extra_flags = get2(data + 242);
     info.first_non_book_record = get4(data + 80);
     const std::uint64_t title_off = get4(data + 84);
     const std::uint64_t title_len = get4(data + 88);
@@ -127,6 +141,7 @@ book_status analyze_container(ByteReader& reader, bool prefer_thumbnail,
     // EXTH block, recognised by its magic alone. Record 0 is at most
     // MAX_RECORD_SIZE bytes, so every offset inside it fits 32 bits.
     std::uint32_t cover_image = 0;  // 0 = no cover chosen
+    bool start_seen = false;        // the first EXTH 116 decides
     const std::uint64_t exth = 16 + mobi_header_length;
     if (exth + 12 < data.size() && 0 == memcmp(data + exth, "EXTH", 4)) {
         info.has_exth = true;
@@ -148,6 +163,13 @@ book_status analyze_container(ByteReader& reader, bool prefer_thumbnail,
             case 106: info.has_published = true; info.published = value; break;
             case 108: info.contributors.push_back(value); break;
             case 115: info.is_sample = true; break;
+            case 116:
+                if (length >= 12 && !start_seen) {
+                    start_seen = true;
+                    info.start_offset = get4(data + value.offset);
+                    info.has_start_offset = info.start_offset != NO_RECORD;
+                }
+                break;
             case 201:
             case 202:
                 // Without image records an index names no cover.

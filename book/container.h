@@ -63,6 +63,21 @@ struct ContainerInfo {
     std::uint32_t cover_size = 0;
     std::uint32_t source_offset = 0;    // ZIP bytes inside the SRCS record; 0/0 = none
     std::uint32_t source_size = 0;
+
+    // What the text reader reads the text by (the PalmDOC and MOBI headers).
+    std::uint32_t file_size = 0;
+    std::uint16_t compression = 0;      // 1 none, 2 PalmDOC, 17480 HUFF/CDIC
+    std::uint32_t text_length = 0;      // bytes of decompressed text
+    std::uint16_t text_records = 0;     // records 1 to text_records
+    std::uint16_t text_record_size = 0; // a text record's decompressed size
+    std::uint32_t format_version = 0;
+    std::uint16_t extra_flags = 0;      // trailing entries of the text records
+    std::uint32_t huff_record = NO_RECORD;  // HUFF, then CDIC records
+    std::uint32_t huff_count = 0;
+    std::uint32_t fdst_record = NO_RECORD;  // the flow table (format 8)
+    std::uint32_t fdst_count = 0;
+    bool has_start_offset = false;      // EXTH 116: where reading starts, a
+    std::uint32_t start_offset = 0;     // byte offset into the text
 };
 
 // Reads and checks the container through reader. info is reset first and

@@ -5,6 +5,7 @@
 
 #include <shlwapi.h>
 
+#include <utility>
 
 #include "book/container.h"
 #include "book/metadata.h"
@@ -127,6 +128,7 @@ HRESULT MobiBook::analyze()
         cover_size = info.cover_size;
         source_offset = info.source_offset;
         source_size = info.source_size;
+        container = std::move(info);
         return S_OK;
     });
 }

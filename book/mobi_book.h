@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "book/container.h"
 #include "server/unknown.h"
 
 class MobiBook : public CUnknown {
@@ -52,6 +53,9 @@ public:
     DWORD source_size;
     DWORD cover_offset;
     DWORD cover_size;
+    // The analysis the fields come from (record 0's bytes among it), for
+    // the readers of the book's text and description.
+    ContainerInfo container;
 
 private:
     void reset();

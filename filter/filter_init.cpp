@@ -83,7 +83,7 @@ HRESULT TextFilter::start(ULONG attribute_count, const FULLPROPSPEC* attributes)
 
     std::unique_ptr<StreamReader> reader(new StreamReader(stream_.Get()));
     std::unique_ptr<TextReader> text(new TextReader(*reader));
-    const book_status opened = text->open();
+    const book_status opened = text->open(book->container);
     RETURN_IF_FAILED(opened);
     const TextEnd end = opened == BOOK_OK ? text->end() : TextEnd::unsupported;
     if (end == TextEnd::encrypted)

@@ -23,14 +23,6 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-// The container was analysed once already by MobiBook, which logged why it
-// stopped; the second reading of record 0 stays quiet.
-class QuietObserver final : public AnalysisObserver {
-public:
-    void not_a_mobi(int, const char*) override {}
-    void step_failed(const char*, int, book_status) override {}
-};
-
 // The markup's paragraph breaks ('\n') as a blank line of the edit
 // control, CR LF CR LF.
 std::wstring as_paragraphs(const std::wstring& text)
@@ -48,13 +40,9 @@ std::wstring as_paragraphs(const std::wstring& text)
 
 // The description (EXTH 103) as plain text: its markup through the text
 // reader's, in the book's code page where that reader decodes it, else
-// converted as the other fields are; and the container's analysis.
-std::wstring description_of(IStream* stream, ContainerInfo& info)
+// converted as the other fields are.
+std::wstring description_of(const ContainerInfo& info)
 {
-    StreamReader reader(stream);
-    QuietObserver observer;
-    if (analyze_container(reader, false, observer, info) != BOOK_OK)
-        return {};
     if (!info.has_description)
         return {};
     const std::uint8_t* bytes = info.record0.data() + info.description.offset;
@@ -102,14 +90,14 @@ std::size_t past_gutenberg_header(const std::wstring& text)
 // before the bound; what the reader gave before a fault stands. One reader finds the start and reads on from
 // it, so a HUFF/CDIC dictionary is loaded once and the book's work bound
 // holds for the whole preview.
-std::wstring opening_text_of(IStream* stream, const std::vector<std::uint8_t>& record0)
+std::wstring opening_text_of(IStream* stream, const ContainerInfo& book)
 {
     StreamReader reader(stream);
     TextReader text(reader);
-    if (text.open() != BOOK_OK)
+    if (text.open(book) != BOOK_OK)
         return {};
     std::uint64_t start = 0;
-    if (find_reading_start(text, record0, start) < 0 || !text.start_at(start))
+    if (find_reading_start(text, start) < 0 || !text.start_at(start))
         text.start_at(0);
     std::wstring opening;
     std::u16string piece;
@@ -172,8 +160,8 @@ HRESULT read_preview_book(IStream* stream, PreviewBook& book)
     book.created = source->created_date;
     book.language = source->language;
 
-    ContainerInfo info;
-    book.text = as_paragraphs(description_of(stream, info));
+    const ContainerInfo& info = source->container;
+    book.text = as_paragraphs(description_of(info));
     // A published date that is no date (calibre's 0101-01-01 for none)
     // gives way to the date created.
     std::wstring published;
@@ -182,7 +170,7 @@ HRESULT read_preview_book(IStream* stream, PreviewBook& book)
         book.published.clear();
     book.description_size = book.text.size();
     const std::wstring opening = as_paragraphs(
-        book.encrypted ? preview_text(IDS_PREVIEW_ENCRYPTED) : opening_text_of(stream, info.record0));
+        book.encrypted ? preview_text(IDS_PREVIEW_ENCRYPTED) : opening_text_of(stream, info));
     if (!book.text.empty() && !opening.empty())
         book.text += L"\r\n\r\n";
     book.text += opening;

@@ -1,8 +1,5 @@
 // Where a reader of a book starts; see reading_start.h.
 //
-// EXTH records (in record 0 at 16 + the MOBI header's length, after
-// "EXTH", the block's length and its record count): type, length (with
-// these 8 bytes), value. Type 116 is the start offset, 4 bytes.
 // The guide of a MOBI 6 book's head:
 //   <guide><reference type="text" title="Start" filepos=0000001234 /></guide>
 #include "reading_start.h"
@@ -20,7 +17,6 @@ constexpr std::uint64_t MAX_SCANNED = 64 * 1024;
 constexpr std::uint32_t MAX_SCANNED_RECORDS = 64;
 const std::string GUIDE_END = "</guide";
 constexpr std::size_t LABEL_BYTES = 64;  // of a link's label looked at
-constexpr std::uint32_t START_OFFSET = 116;
 constexpr std::size_t TAG_KEPT = 256;  // bytes of a tag looked at
 // A block is still a link when this little text stands beside its links
 // (numbers, page numbers, dots); a heading before the links is this short.
@@ -166,30 +162,6 @@ std::size_t tag_end(const std::string& text, std::size_t at)
 }
 
 }  // namespace
-
-bool exth_start_offset(const std::vector<std::uint8_t>& record0, std::uint32_t& offset)
-{
-    const std::size_t size = record0.size();
-    if (size < 24)
-        return false;
-    const std::uint8_t* const bytes = record0.data();
-    const std::uint64_t exth = 16 + std::uint64_t(get4(bytes + 20));
-    if (exth + 12 > size || std::memcmp(bytes + exth, "EXTH", 4) != 0)
-        return false;
-    const std::uint32_t count = get4(bytes + exth + 8);
-    std::uint64_t at = exth + 12;
-    for (std::uint32_t i = 0; i < count && at + 8 <= size; ++i) {
-        const std::uint32_t type = get4(bytes + at), length = get4(bytes + at + 4);
-        if (length < 8 || length > size - at)
-            return false;
-        if (type == START_OFFSET && length >= 12) {
-            offset = get4(bytes + at + 8);
-            return offset != 0xFFFFFFFF;
-        }
-        at += length;
-    }
-    return false;
-}
 
 bool guide_text_start(const std::string& markup, std::uint64_t& offset)
 {
@@ -391,12 +363,12 @@ void ContentsSkipper::decide(std::uint64_t offset)
     answer_at_ = offset;
 }
 
-book_status find_reading_start(TextReader& text, const std::vector<std::uint8_t>& record0, std::uint64_t& start)
+book_status find_reading_start(TextReader& text, std::uint64_t& start)
 {
     start = 0;
     std::string piece;
     std::uint32_t named = 0;
-    if (exth_start_offset(record0, named)) {
+    if (text.named_start(named)) {
         start = named;
     } else if (text.start_at(0)) {
         // The guide is in the head, at the start of the markup. Each piece is

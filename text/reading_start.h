@@ -1,5 +1,6 @@
 // Where a reader of a book starts, as a byte offset into its decompressed
-// text (its markup): where the book says reading starts (EXTH 116, else the
+// text (its markup): where the book says reading starts (EXTH 116, as the
+// container analysis read it, else the
 // guide's "text" reference in the markup's head, else a "Begin Reading"
 // link near the start), then past a table of
 // contents that stands there (a run of blocks whose text is nothing but
@@ -12,14 +13,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "book/byte_reader.h"
 #include "text_reader.h"
-
-// The start offset EXTH 116 of record 0 gives; false without one, or when
-// record 0's EXTH block does not hold together.
-bool exth_start_offset(const std::vector<std::uint8_t>& record0, std::uint32_t& offset);
 
 // The filepos of the guide's <reference type="text"> in markup (the start
 // of a book's markup, its head); false without one.
@@ -77,6 +73,6 @@ private:
 
 // The byte offset a reader starts at (0 when nothing marks a start and no
 // table of contents stands first), found with text, a reader open() made
-// ready (it is left anywhere: start it at start to read on); record0 as the
-// container analysis gave it. A read failure is returned.
-book_status find_reading_start(TextReader& text, const std::vector<std::uint8_t>& record0, std::uint64_t& start);
+// ready (it is left anywhere: start it at start to read on). A read failure
+// is returned.
+book_status find_reading_start(TextReader& text, std::uint64_t& start);

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "book/big_endian.h"
+#include "book/container.h"
 #include "huffcdic.h"
 #include "markup.h"
 #include "palmdoc.h"
@@ -34,8 +35,6 @@ constexpr std::uint32_t PALMDOC = 2;
 constexpr std::uint32_t HUFF_CDIC = 17480;
 constexpr std::uint32_t NO_INDEX = 0xFFFFFFFF;
 
-constexpr std::uint32_t MIN_RECORD0 = 256;
-constexpr std::uint32_t MAX_RECORD0 = 64000;
 constexpr std::uint32_t MIN_TEXT_RECORD_SIZE = 4096;
 // Work a record costs beyond its bytes (finding it, reading it).
 constexpr std::uint64_t RECORD_WORK = 32;
@@ -67,6 +66,8 @@ struct TextReader::State {
     WorkBudget work;                // over every reading
     bool sizes_vary = false;        // records may decompress past record_size
     bool readable = false;          // open() found the text readable (its tables too)
+    bool has_start = false;         // where the book says reading starts
+    std::uint32_t start = 0;
     std::uint32_t next_record = 1;
     std::uint32_t record_size = 0;  // a text record's decompressed size as declared
     std::uint32_t skip = 0;         // bytes of the next record before the start
@@ -86,7 +87,7 @@ struct TextReader::State {
     book_status locate(std::uint32_t index, std::uint32_t& start, std::uint32_t& size, bool& found);
     book_status read_record(std::uint32_t index, std::uint32_t max_size, bool prefix,
                             std::vector<std::uint8_t>& bytes, bool& found);
-    book_status read_tables(const std::uint8_t* record0, std::uint32_t header_length, std::uint32_t version);
+    book_status read_tables(const ContainerInfo& book);
     bool cut_trailing_entries(std::uint32_t& size) const;
     // The next text record's decompressed bytes, cut to the text length and
     // the start: text and length, or nothing with end set.
@@ -164,14 +165,12 @@ book_status TextReader::State::read_record(std::uint32_t index, std::uint32_t ma
 // FDST index of a book of one flow, so it is read only when the count
 // beside it says two flows or more. A table that breaks the format leaves
 // end at broken.
-book_status TextReader::State::read_tables(const std::uint8_t* record0, std::uint32_t header_length,
-                                           std::uint32_t version)
+book_status TextReader::State::read_tables(const ContainerInfo& book)
 {
     bool found = false;
     std::vector<std::uint8_t>& bytes = raw;
-    if (version >= 8 && header_length >= 196 + 4 - 16 && get4(record0 + 192) != NO_INDEX &&
-        get4(record0 + 196) > 1) {
-        const book_status status = read_record(get4(record0 + 192), MAX_HUFF_RECORD, true, bytes, found);
+    if (book.fdst_record != NO_INDEX && book.fdst_count > 1) {
+        const book_status status = read_record(book.fdst_record, MAX_HUFF_RECORD, true, bytes, found);
         if (status < 0)
             return status;
         if (!found || bytes.size() < 12 || std::memcmp(bytes.data(), "FDST", 4) != 0)
@@ -183,8 +182,8 @@ book_status TextReader::State::read_tables(const std::uint8_t* record0, std::uin
         text_left = std::min<std::uint64_t>(text_left, get4(bytes.data() + table + 4));
     }
     if (compression == HUFF_CDIC) {
-        const std::uint32_t first = get4(record0 + 112);
-        const std::uint32_t count = get4(record0 + 116);
+        const std::uint32_t first = book.huff_record;
+        const std::uint32_t count = book.huff_count;
         if (count < 2 || first >= record_count || count > record_count - first)
             return BOOK_OK;
         huff.reset(new HuffCdic);
@@ -242,71 +241,50 @@ TextReader::~TextReader() = default;
 
 book_status TextReader::open()
 {
+    // The container analysis checks the PalmDB header, the record list and
+    // record 0, as it does for every book the module reads.
+    class Quiet final : public AnalysisObserver {
+        void not_a_mobi(int, const char*) override {}
+        void step_failed(const char*, int, book_status) override {}
+    } quiet;
+    ContainerInfo book;
+    const book_status status = analyze_container(state_->reader, false, quiet, book);
+    if (status != BOOK_OK) {
+        state_.reset(new State(state_->reader));
+        state_->end = status < 0 ? TextEnd::broken : TextEnd::unsupported;
+        return status;
+    }
+    return open(book);
+}
+
+book_status TextReader::open(const ContainerInfo& book)
+{
     state_.reset(new State(state_->reader));
     State& s = *state_;
-    ByteReader& reader = s.reader;
-
-    // PalmDB header and record 0, checked as the container analysis checks them.
-    // Record offsets are 32 bits: a stream of 4 GiB or more is not a book.
-    std::uint64_t file_size = 0;
-    book_status status = reader.size(file_size);
-    std::uint8_t header[78];
-    if (status >= 0 && (file_size >> 32 != 0 || file_size < sizeof header))
-        return BOOK_NOT_MOBI;
-    if (status >= 0)
-        status = reader.seek(0);
-    if (status >= 0)
-        status = reader.read(header, sizeof header);
-    if (status < 0) {
-        s.end = TextEnd::broken;
-        return status;
-    }
-    s.file_size = std::uint32_t(file_size);
-    s.work = WorkBudget(file_size);
-    s.record_count = get2(header + 76);
-    if (std::memcmp(header + 60, "BOOKMOBI", 8) != 0 || s.record_count < 2 ||
-        file_size < 78 + 8 * std::uint64_t(s.record_count))
-        return BOOK_NOT_MOBI;
-
-    std::uint8_t record0[MIN_RECORD0];
-    std::uint32_t start = 0, size = 0;
-    bool found = false;
-    status = s.locate(0, start, size, found);
-    if (status >= 0 && found && size >= MIN_RECORD0 && size <= MAX_RECORD0) {
-        status = reader.seek(start);
-        if (status >= 0)
-            status = reader.read(record0, sizeof record0);
-    }
-    if (status < 0) {
-        s.end = TextEnd::broken;
-        return status;
-    }
-    const std::uint32_t header_length = found ? get4(record0 + 20) : 0;
-    if (!found || size < MIN_RECORD0 || size > MAX_RECORD0 || get2(record0 + 2) != 0 ||
-        std::memcmp(record0 + 16, "MOBI", 4) != 0 || header_length < 128 || header_length > size - 16)
-        return BOOK_NOT_MOBI;
-
-    s.compression = get2(record0);
-    s.text_left = get4(record0 + 4);
-    s.text_records = get2(record0 + 8);
-    s.code_page = get4(record0 + 28);
-    s.locale = get4(record0 + 92);
-    const std::uint32_t version = get4(record0 + 36);
-    if (header_length >= 242 + 2 - 16)
-        s.extra_flags = get2(record0 + 242);
+    s.file_size = book.file_size;
+    s.work = WorkBudget(book.file_size);
+    s.record_count = book.record_count;
+    s.compression = book.compression;
+    s.text_left = book.text_length;
+    s.text_records = book.text_records;
+    s.code_page = book.text_encoding;
+    s.locale = book.locale;
+    s.extra_flags = book.extra_flags;
+    s.has_start = book.has_start_offset;
+    s.start = book.start_offset;
     // Old writers (format 3 and before) let records run past the size they
     // declare; when the text length says so, such files get twice the
     // room, as other readers give them.
-    s.record_size = get2(record0 + 10);
+    s.record_size = book.text_record_size;
     s.limit = std::max<std::uint32_t>(s.record_size, MIN_TEXT_RECORD_SIZE);
-    s.sizes_vary = version <= 3;
+    s.sizes_vary = book.format_version <= 3;
     if (s.sizes_vary && s.text_left > std::uint64_t(s.limit) * s.text_records)
         s.limit *= 2;
     // Stored bytes: HUFF/CDIC codes may take up to four bytes per byte
     // of text; trailing entries come on top.
     s.raw_limit = 4 * s.limit + 0x10000;
 
-    if (get2(record0 + 12) != 0) {
+    if (book.is_encrypted) {
         s.end = TextEnd::encrypted;
         return BOOK_OK;
     }
@@ -314,7 +292,7 @@ book_status TextReader::open()
         (s.code_page != 1252 && s.code_page != 65001))
         return BOOK_OK;  // end stays unsupported
     s.end = TextEnd::broken;
-    status = s.read_tables(record0, header_length, version);
+    const book_status status = s.read_tables(book);
     if (status < 0) {
         s.end = TextEnd::broken;
         return status;
@@ -480,6 +458,12 @@ std::uint32_t TextReader::code_page() const { return state_->code_page; }
 std::uint32_t TextReader::locale() const { return state_->locale; }
 
 std::uint64_t TextReader::decoder_steps() const { return state_->huff ? state_->huff->steps() : 0; }
+
+bool TextReader::named_start(std::uint32_t& offset) const
+{
+    offset = state_->start;
+    return state_->has_start;
+}
 
 std::uint64_t TextReader::work() const { return state_->work.spent(); }
 

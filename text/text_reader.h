@@ -17,6 +17,8 @@
 
 #include "book/byte_reader.h"
 
+struct ContainerInfo;
+
 // Why the text ended, or that it has not.
 enum class TextEnd {
     none,         // more text may follow
@@ -36,10 +38,15 @@ public:
     TextReader(const TextReader&) = delete;
     TextReader& operator=(const TextReader&) = delete;
 
-    // Reads the PalmDB header and record 0 and checks them. BOOK_OK: the
-    // book's text can be asked for with next() (end() may already say
-    // encrypted or unsupported); BOOK_NOT_MOBI: not a book this reader
-    // reads; a failure status: the reader's failure.
+    // Makes ready to read the text of the book the container analysis
+    // described (its PalmDB header, record list and record 0, read once by
+    // the caller's analysis of the same bytes), reading the tables the text
+    // needs (HUFF and CDIC, FDST). BOOK_OK: the book's text can be asked for
+    // with next() (end() may already say encrypted, unsupported or broken);
+    // a failure status: the reader's failure.
+    book_status open(const ContainerInfo& book);
+    // The same after analysing the container itself; BOOK_NOT_MOBI: not a
+    // book the analysis accepts.
     book_status open();
 
     // Replaces piece with the plain text of the next text record(s), in
@@ -80,6 +87,10 @@ public:
     // unsupported before open() and after BOOK_NOT_MOBI; broken after a
     // read failure in open().
     TextEnd end() const;
+
+    // Where the book says reading starts (EXTH 116), as a byte offset into
+    // its text; false without one.
+    bool named_start(std::uint32_t& offset) const;
 
     // From record 0, valid after open() gave BOOK_OK.
     std::uint32_t code_page() const;  // 1252 or 65001 are read

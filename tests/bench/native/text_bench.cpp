@@ -36,7 +36,6 @@
 #include <string>
 #include <vector>
 
-#include "book/big_endian.h"
 #include "text/reading_start.h"
 #include "text/text_reader.h"
 #include "tests/bench/bench_support.h"
@@ -138,11 +137,8 @@ std::size_t preview_opening(const Bytes& book)
     TextReader text(reader);
     if (text.open() != BOOK_OK)
         return 0;
-    std::vector<std::uint8_t> record0;
-    if (book.size() >= 90 && get4(book.data() + 78) < get4(book.data() + 86) && get4(book.data() + 86) <= book.size())
-        record0.assign(book.begin() + get4(book.data() + 78), book.begin() + get4(book.data() + 86));
     std::uint64_t start = 0;
-    if (find_reading_start(text, record0, start) < 0 || !text.start_at(start))
+    if (find_reading_start(text, start) < 0 || !text.start_at(start))
         text.start_at(0);
     std::size_t characters = 0;
     std::u16string piece;

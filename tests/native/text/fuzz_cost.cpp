@@ -5,7 +5,6 @@
 // passes the budget by at most one record's worth (its bytes, their
 // decompression and their markup). Seeded with the crafted books that reach
 // each loop's worst case.
-#include "book/big_endian.h"
 #include "text/reading_start.h"
 #include "text/text_reader.h"
 #include "text/work_budget.h"
@@ -36,14 +35,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         check_work(text, size, "the full text's work");
     }
-    std::vector<std::uint8_t> record0;
-    if (size >= 90 && get4(data + 78) < get4(data + 86) && get4(data + 86) <= size)
-        record0.assign(data + get4(data + 78), data + get4(data + 86));
     TextReader text(reader);
     if (text.open() != BOOK_OK)
         return 0;
     std::uint64_t start = 0;
-    if (find_reading_start(text, record0, start) != BOOK_OK || !text.start_at(start))
+    if (find_reading_start(text, start) != BOOK_OK || !text.start_at(start))
         text.start_at(0);
     std::u16string piece;
     for (std::size_t characters = 0; characters < 12000 && text.end() == TextEnd::none && text.next(piece) == BOOK_OK;)

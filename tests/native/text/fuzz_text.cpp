@@ -2,7 +2,6 @@
 // PalmDOC, HUFF/CDIC and uncompressed books with trailing entries, and the
 // fixture books with their flow tables). Whatever the input, the reader
 // ends, and its pieces keep the separator promises of text_reader.h.
-#include "book/big_endian.h"
 #include "text/reading_start.h"
 #include "text/text_reader.h"
 #include "harness.h"
@@ -11,16 +10,13 @@ namespace {
 
 // Where the book starts, found and read from with a second reader: it
 // ends, and the start it gives is one the reader takes.
-void read_from_start(MemoryReader& reader, const std::uint8_t* data, std::size_t size)
+void read_from_start(MemoryReader& reader)
 {
-    std::vector<std::uint8_t> record0;
-    if (size >= 90 && get4(data + 78) < get4(data + 86) && get4(data + 86) <= size)
-        record0.assign(data + get4(data + 78), data + get4(data + 86));
     TextReader text(reader);
     if (text.open() != BOOK_OK)
         return;
     std::uint64_t start = 0;
-    if (find_reading_start(text, record0, start) != BOOK_OK)
+    if (find_reading_start(text, start) != BOOK_OK)
         return;
     fuzz_check(text.start_at(start) || text.end() != TextEnd::none, "start taken");
     std::u16string piece;
@@ -51,6 +47,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     fuzz_check(last != u' ' && last != u'\n', "trailing separator");
-    read_from_start(reader, data, size);
+    read_from_start(reader);
     return 0;
 }
