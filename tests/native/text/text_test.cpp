@@ -18,6 +18,7 @@
 #include "text/text_reader.h"
 #include "text/work_budget.h"
 #include "harness.h"
+#include "tests/support/crafted_books.h"
 #include "tests/support/mobi_builder.h"
 
 using namespace mobi_test;
@@ -430,7 +431,8 @@ TEST(TextReaderTest, NestedEmptyEntriesTakeLittleWork)
 }
 
 // Books made to cost much: an entry that is not kept, expanded again at
-// every use; many small records each the record bound's worth of text.
+// every use; many small records each the record bound's worth of text;
+// codes the tables resolve only after trying 31 lengths, each try charged.
 // Each stops once it has spent the book's work budget (24 units per byte
 // of the file and 2^22), with no more than a record's worth over it, where
 // the bounds per record alone would allow all of it.
@@ -439,10 +441,12 @@ TEST(TextReaderTest, WorkIsBoundedByTheBook)
     const struct {
         const char* name;
         Bytes book;
-        std::string repeats;  // the text given is this, repeated
+        std::string repeats;           // the text given is this, repeated
+        std::uint64_t units_per_step;  // work per decoder step at least
     } cases[] = {
-        {"an entry expanded at every use", repeated_entry_book(200), ""},
-        {"records of a few bits, each the record bound of text", nested_book(2, 1, false, "ab", 3000, 32), "ab"},
+        {"an entry expanded at every use", repeated_entry_book(200), "", 1},
+        {"records of a few bits, each the record bound of text", nested_book(2, 1, false, "ab", 3000, 32), "ab", 1},
+        {"codes resolved after 31 lengths tried", slow_codes_book(1500000), "", 32},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -451,6 +455,7 @@ TEST(TextReaderTest, WorkIsBoundedByTheBook)
         EXPECT_EQ(t.end, TextEnd::broken);
         EXPECT_GT(t.work, budget);
         EXPECT_LE(t.work, budget + (1u << 18));
+        EXPECT_GE(t.work, c.units_per_step * t.steps);
         std::string expected;
         while (expected.size() < t.text.size())
             expected += c.repeats;
