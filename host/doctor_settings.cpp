@@ -75,7 +75,7 @@ void check_approval(DoctorReport* report)
                                             L"enforced");
         return;
     }
-    for (const char* clsid : {registration::CLSID_TEXT, registration::PREVIEW_CLSID_TEXT}) {
+    for (const char* clsid : {HANDLER_CLSID_TEXT, PREVIEW_CLSID_TEXT}) {
         std::wstring name;
         if (read_registry_text(HKEY_LOCAL_MACHINE, APPROVED, utf16(clsid), running_view(), &name))
             report->add(true, false, L"policy", L"the enforced approval list holds " +
@@ -96,7 +96,7 @@ void check_index(DoctorReport* report)
     std::wstring filter;
     const bool registered = read_registry_text(
         HKEY_LOCAL_MACHINE,
-        L"Software\\Classes\\CLSID\\" + utf16(registration::FILTER_CLSID_TEXT) +
+        L"Software\\Classes\\CLSID\\" + utf16(FILTER_CLSID_TEXT) +
             L"\\InprocServer32",
         L"", view, &filter);
     const bool blocking = view == running_view();
@@ -113,7 +113,7 @@ void check_index(DoctorReport* report)
         if (read_registry_text(HKEY_LOCAL_MACHINE, L"Software\\Classes\\" + ext +
                                                        L"\\PersistentHandler",
                                L"", view, &handler) &&
-            same_data(handler, utf16(registration::PERSISTENT_HANDLER_TEXT)))
+            same_data(handler, utf16(PERSISTENT_HANDLER_TEXT)))
             report->add(true, false, L"index", L"the indexer reads " + ext + L" books");
         else
             report->add(false, blocking, L"index",
@@ -131,7 +131,7 @@ void check_cache(DoctorReport* report)
     HKEY key = nullptr;
     FILETIME registered = {};
     const std::wstring path =
-        L"Software\\Classes\\CLSID\\" + utf16(registration::CLSID_TEXT) + L"\\InprocServer32";
+        L"Software\\Classes\\CLSID\\" + utf16(HANDLER_CLSID_TEXT) + L"\\InprocServer32";
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0,
                       KEY_QUERY_VALUE | view_flag(running_view()), &key) != ERROR_SUCCESS)
         return;
