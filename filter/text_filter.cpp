@@ -12,10 +12,6 @@
 #include "server/com_boundary.h"
 #include "server/log.h"
 
-// {D79068A7-AE83-4512-BE48-2B9E29EBC8A8}
-const CLSID CLSID_QuirebinderFilter = {
-    0xD79068A7, 0xAE83, 0x4512, {0xBE, 0x48, 0x2B, 0x9E, 0x29, 0xEB, 0xC8, 0xA8}};
-
 namespace {
 
 // In the order requests are matched; IPersist shares IPersistStream's

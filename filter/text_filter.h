@@ -13,12 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "identity.h"
 #include "server/unknown.h"
 
 class StreamReader;
 class TextReader;
-
-extern const CLSID CLSID_QuirebinderFilter;
 
 // A text chunk holds at most this many UTF-16 code units (32 KiB).
 constexpr std::size_t CHUNK_TEXT_LIMIT = 32 * 1024 / sizeof(WCHAR);

@@ -3,6 +3,7 @@
 #include "host/console.h"
 #include "server/file_identity.h"
 #include "server/last_error.h"
+#include "server/unique_handle.h"
 
 std::wstring full_path(const std::wstring& path)
 {
@@ -20,10 +21,10 @@ std::wstring full_path(const std::wstring& path)
 ExitCode open_book(const std::wstring& path, BookPtr* book)
 {
     // Opened here first only to tell a missing file from an unreadable one.
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
             print_error(L"no such file: " + path);
@@ -32,7 +33,7 @@ ExitCode open_book(const std::wstring& path, BookPtr* book)
                         describe(hresult_from_error(error, E_FAIL)));
         return EXIT_NO_FILE;
     }
-    CloseHandle(file);
+    file.reset();
 
     BookPtr opened(new MobiBook(full_path(path).c_str()));
     if (!opened->is_valid()) {

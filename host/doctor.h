@@ -53,21 +53,10 @@ struct DoctorReport {
     }
 };
 
-// The view of this process: the 64-bit one for a 64-bit host, the 32-bit
-// one for a 32-bit host (on 32-bit Windows the only one).
-View running_view();
 const wchar_t* view_label(View view);
 
 // The registry views this Windows has.
 std::vector<View> windows_views();
-
-// Reads a REG_SZ value in view; false when the key or value is missing
-// (through read_registry_value, registration/registration.h).
-bool read_registry_text(HKEY root, const std::wstring& path, const std::wstring& name, View view,
-                        std::wstring* text);
-// Reads a REG_DWORD (or decimal REG_SZ) value; false when missing.
-bool read_registry_number(HKEY root, const std::wstring& path, const wchar_t* name, View view,
-                          DWORD* number);
 
 // A module path as a registry value gives it (InprocServer32 may be
 // REG_EXPAND_SZ, "%ProgramFiles%\..."), its variables expanded; and whether

@@ -20,11 +20,11 @@ struct ShellClass {
 };
 
 const ShellClass CLASSES[] = {
-    {L"thumbnails and properties", registration::CLSID_TEXT,
+    {L"thumbnails and properties", HANDLER_CLSID_TEXT,
      L"{E357FCCD-A995-4576-B01F-234630154E96}"},  // IThumbnailProvider
-    {L"search filter", registration::FILTER_CLSID_TEXT,
+    {L"search filter", FILTER_CLSID_TEXT,
      L"{89BCB740-6119-101A-BCB7-00DD010655AF}"},  // IFilter
-    {L"preview", registration::PREVIEW_CLSID_TEXT,
+    {L"preview", PREVIEW_CLSID_TEXT,
      L"{8895B1C6-B41F-4C1C-A562-0D564250836F}"},  // IPreviewHandler
 };
 

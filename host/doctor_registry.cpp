@@ -146,11 +146,6 @@ bool module_file_exists(const std::wstring& path)
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-View running_view()
-{
-    return sizeof(void*) == 8 ? View::Bits64 : View::Bits32;
-}
-
 const wchar_t* view_label(View view)
 {
     return view == View::Bits64 ? L"64-bit" : L"32-bit";
@@ -161,31 +156,6 @@ std::vector<View> windows_views()
     if (is_64bit_windows())
         return {View::Bits64, View::Bits32};
     return {View::Bits32};
-}
-
-bool read_registry_text(HKEY root, const std::wstring& path, const std::wstring& name, View view,
-                        std::wstring* text)
-{
-    const RegistryValue value = read_registry_value(root, path, name, view);
-    if (!value.is_text())
-        return false;
-    *text = value.data;
-    return true;
-}
-
-bool read_registry_number(HKEY root, const std::wstring& path, const wchar_t* name, View view,
-                          DWORD* number)
-{
-    const RegistryValue value = read_registry_value(root, path, name, view);
-    if (value.type == REG_DWORD && value.data.size() >= 2) {
-        *number = DWORD(value.data[0]) | DWORD(value.data[1]) << 16;
-        return true;
-    }
-    if (value.type != REG_SZ || value.data.empty() || value.data.size() > 9 ||
-        value.data.find_first_not_of(L"0123456789") != std::wstring::npos)
-        return false;
-    *number = DWORD(std::stoul(value.data));
-    return true;
 }
 
 void check_registry(bool user, DoctorReport* report)

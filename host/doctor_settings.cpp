@@ -5,6 +5,7 @@
 
 #include "host/console.h"
 #include "host/doctor.h"
+#include "server/unique_handle.h"
 
 namespace {
 
@@ -75,7 +76,7 @@ void check_approval(DoctorReport* report)
                                             L"enforced");
         return;
     }
-    for (const char* clsid : {registration::CLSID_TEXT, registration::PREVIEW_CLSID_TEXT}) {
+    for (const char* clsid : {HANDLER_CLSID_TEXT, PREVIEW_CLSID_TEXT}) {
         std::wstring name;
         if (read_registry_text(HKEY_LOCAL_MACHINE, APPROVED, utf16(clsid), running_view(), &name))
             report->add(true, false, L"policy", L"the enforced approval list holds " +
@@ -96,7 +97,7 @@ void check_index(DoctorReport* report)
     std::wstring filter;
     const bool registered = read_registry_text(
         HKEY_LOCAL_MACHINE,
-        L"Software\\Classes\\CLSID\\" + utf16(registration::FILTER_CLSID_TEXT) +
+        L"Software\\Classes\\CLSID\\" + utf16(FILTER_CLSID_TEXT) +
             L"\\InprocServer32",
         L"", view, &filter);
     const bool blocking = view == running_view();
@@ -113,7 +114,7 @@ void check_index(DoctorReport* report)
         if (read_registry_text(HKEY_LOCAL_MACHINE, L"Software\\Classes\\" + ext +
                                                        L"\\PersistentHandler",
                                L"", view, &handler) &&
-            same_data(handler, utf16(registration::PERSISTENT_HANDLER_TEXT)))
+            same_data(handler, utf16(PERSISTENT_HANDLER_TEXT)))
             report->add(true, false, L"index", L"the indexer reads " + ext + L" books");
         else
             report->add(false, blocking, L"index",
@@ -128,16 +129,15 @@ void check_index(DoctorReport* report)
 // Explorer showed before it.
 void check_cache(DoctorReport* report)
 {
-    HKEY key = nullptr;
+    UniqueKey key;
     FILETIME registered = {};
     const std::wstring path =
-        L"Software\\Classes\\CLSID\\" + utf16(registration::CLSID_TEXT) + L"\\InprocServer32";
+        L"Software\\Classes\\CLSID\\" + utf16(HANDLER_CLSID_TEXT) + L"\\InprocServer32";
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0,
-                      KEY_QUERY_VALUE | view_flag(running_view()), &key) != ERROR_SUCCESS)
+                      KEY_QUERY_VALUE | view_flag(running_view()), key.out()) != ERROR_SUCCESS)
         return;
-    RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                     nullptr, nullptr, &registered);
-    RegCloseKey(key);
+    RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                     nullptr, nullptr, nullptr, &registered);
 
     wchar_t* local = nullptr;
     if (FAILED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &local)))
@@ -145,16 +145,15 @@ void check_cache(DoctorReport* report)
     const std::wstring folder = std::wstring(local) + L"\\Microsoft\\Windows\\Explorer\\";
     CoTaskMemFree(local);
     WIN32_FIND_DATAW found;
-    const HANDLE search = FindFirstFileW((folder + L"thumbcache_*.db").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) {
+    const UniqueFind search(FindFirstFileW((folder + L"thumbcache_*.db").c_str(), &found));
+    if (!search) {
         report->add(true, false, L"cache", L"no thumbnail cache yet");
         return;
     }
     bool older = false;
     do
         older = older || CompareFileTime(&found.ftLastWriteTime, &registered) < 0;
-    while (FindNextFileW(search, &found));
-    FindClose(search);
+    while (FindNextFileW(search.get(), &found));
     if (older)
         report->add(false, false, L"cache",
                     L"the thumbnail cache is older than the registration and may still hold "

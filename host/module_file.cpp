@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "server/unique_handle.h"
+
 std::wstring machine_name(WORD machine)
 {
     switch (machine) {
@@ -17,10 +19,11 @@ std::wstring machine_name(WORD machine)
 std::wstring file_version(const std::wstring& path)
 {
     // As data only: a module of another machine loads this way too.
-    const HMODULE module = LoadLibraryExW(
-        path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-    if (!module)
+    const UniqueLibrary library(LoadLibraryExW(
+        path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+    if (!library)
         return {};
+    const HMODULE module = library.get();
     std::wstring version;
     const HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(VS_VERSION_INFO), RT_VERSION);
     const HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
@@ -41,6 +44,5 @@ std::wstring file_version(const std::wstring& path)
             break;
         }
     }
-    FreeLibrary(module);
     return version;
 }

@@ -9,6 +9,6 @@
 // "x64", "x86", "ARM64", or the number.
 std::wstring machine_name(WORD machine);
 
-// The file version of the module's version resource ("1.1.1271.0"); empty
-// when it has none.
+// The file version of the module's version resource ("major.minor.build.0");
+// empty when it has none.
 std::wstring file_version(const std::wstring& path);

@@ -165,11 +165,9 @@ ExitCode run_preview(const Arguments& args)
         host.run();
         return EXIT_OK;
     }
-    const HBITMAP capture = host.capture();
+    const UniqueBitmap capture = host.capture();
     UINT written_width = 0, written_height = 0;
-    hr = capture ? write_png(capture, output, &written_width, &written_height) : E_FAIL;
-    if (capture)
-        DeleteObject(capture);
+    hr = capture ? write_png(capture.get(), output, &written_width, &written_height) : E_FAIL;
     if (FAILED(hr)) {
         print_error(L"cannot write " + output + L": " + describe(hr));
         return EXIT_FAILED;

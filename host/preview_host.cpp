@@ -147,10 +147,10 @@ HRESULT PreviewHost::resize(int width, int height)
     return hr;
 }
 
-HBITMAP PreviewHost::capture()
+UniqueBitmap PreviewHost::capture()
 {
     if (!frame_)
-        return nullptr;
+        return {};
     RedrawWindow(frame_, nullptr, nullptr,
                  RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     for (int i = 0; i < 5; ++i)
@@ -159,17 +159,15 @@ HBITMAP PreviewHost::capture()
     GetClientRect(frame_, &client);
     POINT origin = {0, 0};
     ClientToScreen(frame_, &origin);
-    const HDC screen = GetDC(nullptr);
-    const HDC memory = CreateCompatibleDC(screen);
-    const HBITMAP bitmap = CreateCompatibleBitmap(screen, client.right, client.bottom);
+    const UniqueScreenDc screen(GetDC(nullptr));
+    const UniqueMemoryDc memory(CreateCompatibleDC(screen.get()));
+    UniqueBitmap bitmap(CreateCompatibleBitmap(screen.get(), client.right, client.bottom));
     if (memory && bitmap) {
-        const HGDIOBJ old = SelectObject(memory, bitmap);
-        BitBlt(memory, 0, 0, client.right, client.bottom, screen, origin.x, origin.y, SRCCOPY);
-        SelectObject(memory, old);
+        const HGDIOBJ old = SelectObject(memory.get(), bitmap.get());
+        BitBlt(memory.get(), 0, 0, client.right, client.bottom, screen.get(), origin.x, origin.y,
+               SRCCOPY);
+        SelectObject(memory.get(), old);
     }
-    if (memory)
-        DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
     return bitmap;
 }
 

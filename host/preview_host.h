@@ -8,6 +8,8 @@
 #include <shobjidl.h>
 #include <wrl/client.h>
 
+#include "server/unique_handle.h"
+
 class PreviewHost {
 public:
     PreviewHost();
@@ -22,8 +24,8 @@ public:
     // Resizes the frame and tells the handler (SetRect).
     HRESULT resize(int width, int height);
     // A copy of the frame's client area from the screen, after the waiting
-    // messages have been handled; the caller deletes it.
-    HBITMAP capture();
+    // messages have been handled.
+    UniqueBitmap capture();
     // Unload, the site taken back, the frame destroyed.
     void stop();
 

@@ -17,6 +17,7 @@
 #include "host/console.h"
 #include "host/handler_source.h"
 #include "registration/registration_table.h"
+#include "server/unique_handle.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -191,9 +192,10 @@ bool is_book_name(const std::wstring& name)
 void books_in_folder(const std::wstring& folder, bool recursive, std::vector<std::wstring>* books)
 {
     WIN32_FIND_DATAW found;
-    const HANDLE search = FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &found,
-                                           FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
-    if (search == INVALID_HANDLE_VALUE)
+    const UniqueFind search(FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &found,
+                                             FindExSearchNameMatch, nullptr,
+                                             FIND_FIRST_EX_LARGE_FETCH));
+    if (!search)
         return;
     std::vector<std::wstring> folders;
     do {
@@ -206,8 +208,7 @@ void books_in_folder(const std::wstring& folder, bool recursive, std::vector<std
         } else if (is_book_name(name)) {
             books->push_back(folder + L"\\" + name);
         }
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+    } while (FindNextFileW(search.get(), &found));
     for (const std::wstring& inner : folders)
         books_in_folder(inner, recursive, books);
 }

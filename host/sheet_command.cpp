@@ -11,19 +11,11 @@
 #include "host/commands.h"
 #include "host/console.h"
 #include "server/last_error.h"
+#include "server/unique_handle.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace {
-
-// An item id list freed on every way out.
-struct IdList {
-    IdList() = default;
-    IdList(const IdList&) = delete;
-    IdList& operator=(const IdList&) = delete;
-    ~IdList() { CoTaskMemFree(list); }
-    PIDLIST_ABSOLUTE list = nullptr;
-};
 
 // The process reference the shell holds while a thread it started for
 // this process (the Properties dialog) still runs: a plain counted object.
@@ -74,15 +66,15 @@ std::wstring folder_of(const std::wstring& full_path)
 
 HRESULT show_properties(const std::vector<std::wstring>& paths)
 {
-    std::vector<IdList> lists(paths.size());
+    std::vector<UniqueCoTaskMem<PIDLIST_ABSOLUTE>> lists(paths.size());
     std::vector<PCUITEMID_CHILD> children;
     ComPtr<IShellFolder> folder;
     for (std::size_t i = 0; i < paths.size(); ++i) {
-        HRESULT hr = SHParseDisplayName(paths[i].c_str(), nullptr, &lists[i].list, 0, nullptr);
+        HRESULT hr = SHParseDisplayName(paths[i].c_str(), nullptr, lists[i].out(), 0, nullptr);
         ComPtr<IShellFolder> parent;
         PCUITEMID_CHILD child = nullptr;
         if (SUCCEEDED(hr))
-            hr = SHBindToParent(lists[i].list, IID_PPV_ARGS(&parent), &child);
+            hr = SHBindToParent(lists[i].get(), IID_PPV_ARGS(&parent), &child);
         if (FAILED(hr))
             return hr;
         if (!folder)

@@ -19,7 +19,7 @@
 #include "host/commands.h"
 #include "host/console.h"
 #include "host/handler_source.h"
-#include "registration/registration_table.h"
+#include "registration/registration.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -28,16 +28,11 @@ namespace {
 // The caller's buffer of GetText, as the indexer's is: smaller than a chunk.
 constexpr ULONG TEXT_BUFFER = 4096;
 
-// The default value of HKEY_CLASSES_ROOT\path; false when there is none.
+// The default value of HKEY_CLASSES_ROOT\path as this process sees it; false
+// when there is none.
 bool classes_value(const std::wstring& path, std::wstring* text)
 {
-    wchar_t buffer[256] = {};
-    DWORD size = sizeof(buffer);
-    if (RegGetValueW(HKEY_CLASSES_ROOT, path.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, buffer,
-                     &size) != ERROR_SUCCESS)
-        return false;
-    *text = buffer;
-    return true;
+    return read_registry_text(HKEY_CLASSES_ROOT, path, L"", running_view(), text);
 }
 
 // extension -> PersistentHandler -> PersistentAddinsRegistered\{IFilter}.

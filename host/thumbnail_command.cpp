@@ -13,27 +13,13 @@
 #include "host/console.h"
 #include "host/handler_source.h"
 #include "host/png_file.h"
+#include "server/unique_handle.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace {
 
 constexpr UINT LARGEST_SIZE = 2560;  // the shell's largest thumbnail
-
-// A GDI bitmap deleted on every way out.
-class Bitmap {
-public:
-    ~Bitmap()
-    {
-        if (bitmap_)
-            DeleteObject(bitmap_);
-    }
-    HBITMAP* out() { return &bitmap_; }
-    HBITMAP get() const { return bitmap_; }
-
-private:
-    HBITMAP bitmap_ = nullptr;
-};
 
 // A decimal number from 1 to LARGEST_SIZE; 0 for anything else.
 UINT parse_size(const std::wstring& text)
@@ -92,10 +78,10 @@ ExitCode run_thumbnail(const Arguments& args)
         return code;
     if (const ExitCode code = initialize_with_file_stream(provider.Get(), full_path(path)))
         return code;
-    Bitmap bitmap;
+    UniqueBitmap bitmap;
     WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
     HRESULT hr = provider->GetThumbnail(size, bitmap.out(), &alpha);
-    if (FAILED(hr) || !bitmap.get()) {
+    if (FAILED(hr) || !bitmap) {
         print_error(L"the handler made no thumbnail of " + path + L": " +
                     describe(FAILED(hr) ? hr : E_FAIL));
         return EXIT_FAILED;

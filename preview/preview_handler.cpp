@@ -10,10 +10,6 @@
 
 using Microsoft::WRL::ComPtr;
 
-// {8A5B7DE6-40AE-4FD0-9C3B-AB9A17C761E4}
-const CLSID CLSID_QuirebinderPreview = {
-    0x8a5b7de6, 0x40ae, 0x4fd0, {0x9c, 0x3b, 0xab, 0x9a, 0x17, 0xc7, 0x61, 0xe4}};
-
 namespace {
 
 const InterfaceEntry PREVIEW_INTERFACES[] = {

@@ -11,10 +11,9 @@
 
 #include <memory>
 
+#include "identity.h"
 #include "preview/preview_window.h"
 #include "server/unknown.h"
-
-extern const CLSID CLSID_QuirebinderPreview;
 
 class PreviewHandler : public CUnknown,
                        public IPreviewHandler,

@@ -7,6 +7,7 @@
 
 #include "server/file_identity.h"
 #include "server/log.h"
+#include "server/unique_handle.h"
 #include "server/utf8.h"
 
 using registration::Entry;
@@ -18,47 +19,10 @@ namespace {
 
 constexpr wchar_t CLASSES[] = L"Software\\Classes\\";
 
-// A registry key closed on every way out.
-class Key {
-public:
-    Key() = default;
-    ~Key()
-    {
-        if (key_)
-            RegCloseKey(key_);
-    }
-    Key(const Key&) = delete;
-    Key& operator=(const Key&) = delete;
-
-    HKEY* out() { return &key_; }
-    HKEY get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
-
 HRESULT from_status(LSTATUS status)
 {
     return status == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(status);
 }
-
-// A file handle closed on every way out.
-class File {
-public:
-    explicit File(HANDLE file) : file_(file) {}
-    ~File()
-    {
-        if (file_ != INVALID_HANDLE_VALUE)
-            CloseHandle(file_);
-    }
-    File(const File&) = delete;
-    File& operator=(const File&) = delete;
-
-    HANDLE get() const { return file_; }
-
-private:
-    HANDLE file_;
-};
 
 // A slot another program holds: any value but an empty string or ours.
 bool holds_other(const RegistryValue& held, const std::wstring& ours)
@@ -100,7 +64,7 @@ std::wstring root_name(HKEY root)
 // True when the key holds no value and no subkey.
 bool is_empty(HKEY root, const std::wstring& path, REGSAM view)
 {
-    Key key;
+    UniqueKey key;
     if (RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE | view, key.out()) != ERROR_SUCCESS)
         return false;
     DWORD subkeys = 0;
@@ -136,7 +100,7 @@ HRESULT remove_entry(const Entry& entry, Scope scope, REGSAM flag)
         return S_OK;
     const std::wstring name = utf16(entry.value_name);
     {
-        Key key;
+        UniqueKey key;
         const LSTATUS opened = RegOpenKeyExW(root, path.c_str(), 0,
                                              KEY_QUERY_VALUE | KEY_SET_VALUE | flag, key.out());
         if (opened == ERROR_FILE_NOT_FOUND)
@@ -187,6 +151,11 @@ REGSAM view_flag(View view)
 // The machine of the Windows that runs the program: IMAGE_FILE_MACHINE_AMD64,
 // _ARM64 or _I386. Windows on ARM also runs x64 and x86 programs, under
 // emulation; IsWow64Process2 (Windows 10) tells its machine to them too.
+View running_view()
+{
+    return sizeof(void*) == 8 ? View::Bits64 : View::Bits32;
+}
+
 WORD windows_machine()
 {
     using IsWow64Process2Function = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
@@ -221,9 +190,9 @@ WORD view_module_machine(View view)
 
 WORD pe_machine(const std::wstring& path)
 {
-    const File file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+    const UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.get() == INVALID_HANDLE_VALUE)
+    if (!file)
         return 0;
     IMAGE_DOS_HEADER dos = {};
     DWORD read = 0;
@@ -271,11 +240,36 @@ RegistryValue read_registry_value(HKEY key, const std::wstring& name)
 RegistryValue read_registry_value(HKEY root, const std::wstring& path, const std::wstring& name,
                                   View view)
 {
-    Key key;
+    UniqueKey key;
     if (RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE | view_flag(view), key.out()) !=
         ERROR_SUCCESS)
         return {};
     return read_registry_value(key.get(), name);
+}
+
+bool read_registry_text(HKEY root, const std::wstring& path, const std::wstring& name, View view,
+                        std::wstring* text)
+{
+    const RegistryValue value = read_registry_value(root, path, name, view);
+    if (!value.is_text())
+        return false;
+    *text = value.data;
+    return true;
+}
+
+bool read_registry_number(HKEY root, const std::wstring& path, const std::wstring& name,
+                          View view, DWORD* number)
+{
+    const RegistryValue value = read_registry_value(root, path, name, view);
+    if (value.type == REG_DWORD && value.data.size() >= 2) {
+        *number = DWORD(value.data[0]) | DWORD(value.data[1]) << 16;
+        return true;
+    }
+    if (value.type != REG_SZ || value.data.empty() || value.data.size() > 9 ||
+        value.data.find_first_not_of(L"0123456789") != std::wstring::npos)
+        return false;
+    *number = DWORD(std::stoul(value.data));
+    return true;
 }
 
 std::wstring value_label(const RegistryValue& value)
@@ -344,7 +338,7 @@ HRESULT register_module(Scope scope, View view, const std::wstring& module_path,
         const std::wstring data =
             utf16(registration::expand(entry.data, utf8(module_path), module, system));
 
-        Key key;
+        UniqueKey key;
         HRESULT hr = from_status(RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0,
                                                  KEY_QUERY_VALUE | KEY_SET_VALUE | flag, nullptr,
                                                  key.out(), nullptr));

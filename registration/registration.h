@@ -22,6 +22,10 @@ bool entry_location(const registration::Entry& entry, Scope scope, HKEY* root,
 // KEY_WOW64_64KEY or KEY_WOW64_32KEY.
 REGSAM view_flag(View view);
 
+// The view of this process: the 64-bit one for a 64-bit program, the 32-bit
+// one for a 32-bit program (on 32-bit Windows the only one).
+View running_view();
+
 // The machine of the Windows that runs the program (IMAGE_FILE_MACHINE_AMD64,
 // _ARM64 or _I386), also for a program under WOW64 or emulation.
 WORD windows_machine();
@@ -57,6 +61,14 @@ struct RegistryValue {
 RegistryValue read_registry_value(HKEY key, const std::wstring& name);
 RegistryValue read_registry_value(HKEY root, const std::wstring& path, const std::wstring& name,
                                   View view);
+// A REG_SZ or REG_EXPAND_SZ value's text; false, *text untouched, when the
+// key or value is missing or of another type.
+bool read_registry_text(HKEY root, const std::wstring& path, const std::wstring& name, View view,
+                        std::wstring* text);
+// A REG_DWORD's number, or a REG_SZ's of up to nine decimal digits; false,
+// *number untouched, for anything else.
+bool read_registry_number(HKEY root, const std::wstring& path, const std::wstring& name,
+                          View view, DWORD* number);
 
 // What a value holds, for a message: its text, or its type and, for a
 // REG_DWORD, its number; empty when it is missing.

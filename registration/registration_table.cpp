@@ -151,7 +151,7 @@ std::string replace_all(std::string text, const std::string& from, const std::st
 
 std::string fill(const char* text, const std::string& extension)
 {
-    std::string result = replace_all(text, "<clsid>", CLSID_TEXT);
+    std::string result = replace_all(text, "<clsid>", HANDLER_CLSID_TEXT);
     result = replace_all(result, "<filter>", FILTER_CLSID_TEXT);
     result = replace_all(result, "<persistent>", PERSISTENT_HANDLER_TEXT);
     result = replace_all(result, "<ifilter>", IFILTER_IID_TEXT);

@@ -8,17 +8,15 @@
 #include <string>
 #include <vector>
 
+// The classes' texts: the handler's, the search filter's, the persistent
+// handler that names the filter for the indexer, the preview handler's.
+#include "identity.h"
+
 namespace registration {
 
-constexpr char CLSID_TEXT[] = "{BA91BBAF-9243-49BD-B0DA-97BFC25EB976}";
 constexpr char PROGID[] = "Quirebinder.Book";
-// The search filter's class, and the persistent handler that names it for
-// the indexer.
-constexpr char FILTER_CLSID_TEXT[] = "{D79068A7-AE83-4512-BE48-2B9E29EBC8A8}";
-constexpr char PERSISTENT_HANDLER_TEXT[] = "{A91E592F-7E48-4CD8-9CC0-0E2EA62F1DCD}";
 // IFilter's IID: below a persistent handler it names the filter class.
 constexpr char IFILTER_IID_TEXT[] = "{89BCB740-6119-101A-BCB7-00DD010655AF}";
-constexpr char PREVIEW_CLSID_TEXT[] = "{8A5B7DE6-40AE-4FD0-9C3B-AB9A17C761E4}";
 // Stands for the full path of the registered module in an entry's data.
 constexpr char MODULE_PATH[] = "<module>";
 // Stands for the AppID of the shell's preview host that runs the module: the

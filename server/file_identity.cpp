@@ -1,18 +1,16 @@
 #include "server/file_identity.h"
 
+#include "server/unique_handle.h"
+
 namespace {
 
 // Volume serial number and file index of an existing file or folder.
 bool file_identity(const wchar_t* path, BY_HANDLE_FILE_INFORMATION& info)
 {
-    const HANDLE file = CreateFileW(path, FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    const bool known = GetFileInformationByHandle(file, &info) != FALSE;
-    CloseHandle(file);
-    return known;
+    const UniqueFile file(CreateFileW(path, FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return file && GetFileInformationByHandle(file.get(), &info) != FALSE;
 }
 
 }  // namespace

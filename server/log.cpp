@@ -7,6 +7,8 @@
 #include <cwchar>
 #include <initializer_list>
 
+#include "server/unique_handle.h"
+
 namespace {
 
 constexpr int LINE_UNITS = 1024;       // UTF-16 units, terminator included
@@ -46,20 +48,17 @@ HANDLE open_log_file()
     if (!PathAppendW(path, L"quirebinderlog.txt"))
         return INVALID_HANDLE_VALUE;
 
-    const HANDLE first = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                     nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (first == INVALID_HANDLE_VALUE)
+    const UniqueFile first(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!first)
         return INVALID_HANDLE_VALUE;
     DWORD written = 0;
-    WriteFile(first, LOG_HEADER, sizeof(LOG_HEADER), &written, nullptr);
+    WriteFile(first.get(), LOG_HEADER, sizeof(LOG_HEADER), &written, nullptr);
 
     // Appending through a handle without write access to existing bytes keeps
     // lines of concurrent writers, in this and other processes, whole.
-    const HANDLE append =
-        CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    CloseHandle(first);
-    return append;
+    return CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 bool debug_log(const char* format, ...)

@@ -4,10 +4,6 @@
 #include "server/propsys_binding.h"
 #include "server/settings.h"
 
-// {BA91BBAF-9243-49BD-B0DA-97BFC25EB976}
-const CLSID CLSID_Quirebinder = {
-    0xBA91BBAF, 0x9243, 0x49BD, {0xB0, 0xDA, 0x97, 0xBF, 0xC2, 0x5E, 0xB9, 0x76}};
-
 ModuleState g_module = {
     0,                     // debug
     0,                     // use_mobi_thumbnail

@@ -4,10 +4,7 @@
 #include <windows.h>
 #include <propsys.h>
 
-extern const CLSID CLSID_Quirebinder;
-
-// Written into the log banner; matches the version resource.
-constexpr char QUIREBINDER_VERSION[] = "1.1.1271";
+#include "identity.h"
 
 using PFN_PSCreateMemoryPropertyStore = HRESULT(WINAPI*)(REFIID riid, void** ppv);
 using PFN_PSCreateAdapterFromPropertyStore = HRESULT(WINAPI*)(IPropertyStore* store, REFIID riid,

@@ -2,27 +2,14 @@
 
 #include "server/module.h"
 
-ModuleContext::ModuleContext() : handle_(INVALID_HANDLE_VALUE)
+ModuleContext::ModuleContext()
 {
     ACTCTXW context = {};
     context.cbSize = sizeof(context);
     context.dwFlags = ACTCTX_FLAG_HMODULE_VALID | ACTCTX_FLAG_RESOURCE_NAME_VALID;
     context.hModule = g_module.instance;
     context.lpResourceName = MAKEINTRESOURCEW(2);
-    handle_ = CreateActCtxW(&context);
-}
-
-ModuleContext::~ModuleContext()
-{
-    if (valid())
-        ReleaseActCtx(handle_);
-}
-
-HANDLE ModuleContext::release()
-{
-    const HANDLE handle = handle_;
-    handle_ = INVALID_HANDLE_VALUE;
-    return handle;
+    handle_.reset(CreateActCtxW(&context));
 }
 
 ContextActivation::ContextActivation(const ModuleContext& context) : cookie_(0), active_(false)

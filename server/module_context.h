@@ -5,23 +5,28 @@
 
 #include <windows.h>
 
+#include "server/unique_handle.h"
+
+struct ActivationContextTraits {
+    using Type = HANDLE;
+    static Type empty() { return INVALID_HANDLE_VALUE; }
+    static void close(Type context) { ReleaseActCtx(context); }
+};
+
 class ModuleContext {
 public:
     // Creates the context; valid() is false when the module has no manifest
     // or the context cannot be made, and the page then works without it.
     ModuleContext();
-    ~ModuleContext();
-    ModuleContext(const ModuleContext&) = delete;
-    ModuleContext& operator=(const ModuleContext&) = delete;
 
-    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE handle() const { return handle_; }
+    bool valid() const { return bool(handle_); }
+    HANDLE handle() const { return handle_.get(); }
     // Hands the context's reference to a new owner, which releases it with
     // ReleaseActCtx.
-    HANDLE release();
+    HANDLE release() { return handle_.release(); }
 
 private:
-    HANDLE handle_;
+    UniqueHandle<ActivationContextTraits> handle_;
 };
 
 // Activates a context for the life of the object; an invalid context or a

@@ -1,8 +1,12 @@
 #!/usr/bin/env python3
 """Checks the built modules: machine type, subsystem version, exports,
 imports (system DLLs only, common controls and dialogs among them) and
-resources (manifest, version, the page's dialog and bitmap).
-Usage: check_module.py quirebinder32.dll quirebinder64.dll quirebinderarm64.dll"""
+resources (manifest, version, the page's dialog and bitmap). The version
+expected is the one of the identity header a build generates.
+Usage: check_module.py --identity build/native/generated/identity.h
+       quirebinder32.dll quirebinder64.dll quirebinderarm64.dll"""
+import argparse
+import re
 import struct
 import sys
 
@@ -20,8 +24,6 @@ EXPECTED = {
     "quirebinderarm64.dll": (0xAA64, (6, 2)),
 }
 VERSION_STRINGS = {
-    "FileVersion": "1.1.1271",
-    "ProductVersion": "1.1.1271",
     "FileDescription": "Quirebinder Shell Extension",
     "InternalName": "Quirebinder",
     "OriginalFilename": "quirebinder.dll",
@@ -122,10 +124,18 @@ class PE:
         return found
 
 
-def version_strings(block):
+def identity_version(path):
+    """The version QB_VERSION_TEXT of a generated identity header."""
+    found = re.search(r'^#define QB_VERSION_TEXT "(\d+)\.(\d+)\.(\d+)"$', open(path).read(), re.M)
+    if not found:
+        raise SystemExit("%s: no QB_VERSION_TEXT" % path)
+    return tuple(int(part) for part in found.groups())
+
+
+def version_strings(block, keys):
     text = block.decode("utf-16-le", errors="replace")
     values = {}
-    for key in VERSION_STRINGS:
+    for key in keys:
         at = text.find(key + "\0")
         if at >= 0:
             rest = text[at + len(key) + 1:].lstrip("\0")
@@ -133,7 +143,7 @@ def version_strings(block):
     return values
 
 
-def check(path):
+def check(path, version):
     name = path.rsplit("/", 1)[-1].lower()
     problems = []
     pe = PE(open(path, "rb").read())
@@ -158,6 +168,7 @@ def check(path):
             sorted(languages.get((RT_DIALOG, 102), set())), sorted(PAGE_LANGUAGES)))
     if (RT_BITMAP, 100) not in resources:
         problems.append("no bitmap 100")
+    expected = version
     version = resources.get((RT_VERSION, 1), b"")
     fixed = version.find(struct.pack("<I", 0xFEEF04BD))
     if fixed < 0:
@@ -166,19 +177,27 @@ def check(path):
         file_ms, file_ls, product_ms, product_ls = struct.unpack_from("<IIII", version, fixed + 8)
         for label, ms, ls in (("file", file_ms, file_ls), ("product", product_ms, product_ls)):
             got = (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
-            if got != (1, 1, 1271, 0):
-                problems.append("%s version %s, expected 1.1.1271.0" % (label, ".".join(map(str, got))))
-        strings = version_strings(version)
-        for key, value in VERSION_STRINGS.items():
+            if got != expected + (0,):
+                problems.append("%s version %s, expected %s.0" % (
+                    label, ".".join(map(str, got)), ".".join(map(str, expected))))
+        text = ".".join(map(str, expected))
+        wanted = dict(VERSION_STRINGS, FileVersion=text, ProductVersion=text)
+        strings = version_strings(version, wanted)
+        for key, value in wanted.items():
             if strings.get(key) != value:
                 problems.append("version text %s is %r, expected %r" % (key, strings.get(key), value))
     return problems
 
 
-def main(paths):
+def main(arguments):
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--identity", required=True, help="the generated identity.h")
+    parser.add_argument("modules", nargs="+")
+    options = parser.parse_args(arguments)
+    version = identity_version(options.identity)
     failed = False
-    for path in paths:
-        problems = check(path)
+    for path in options.modules:
+        problems = check(path, version)
         for problem in problems:
             print("%s: %s" % (path, problem))
         print("%s: %s" % (path, "FAILED" if problems else "ok"))

@@ -24,7 +24,9 @@ cmake --build --preset native --target msi
 
 python3 tools/make_no_cover_bitmap.py --check
 python3 tools/check_includes.py
-python3 tools/check_module.py build/x86/bin/quirebinder32.dll build/x64/bin/quirebinder64.dll
+# The version the modules must carry: the one every build generates.
+identity=build/native/generated/identity.h
+python3 tools/check_module.py --identity "$identity" build/x86/bin/quirebinder32.dll build/x64/bin/quirebinder64.dll
 # The check must also fail where it should: the 32-bit module under the
 # 64-bit name (machine, subsystem), a DLL with other exports, imports and
 # no resources, and the x64 module under the ARM64 name.
@@ -35,7 +37,7 @@ cp build/x64/propsys/full/propsys.dll "$wrong/other/quirebinder64.dll"
 cp build/x64/bin/quirebinder64.dll "$wrong/machine/quirebinderarm64.dll"
 for dll in "$wrong/machine/quirebinder64.dll" "$wrong/other/quirebinder64.dll" \
     "$wrong/machine/quirebinderarm64.dll"; do
-    if python3 tools/check_module.py "$dll" >/dev/null; then
+    if python3 tools/check_module.py --identity "$identity" "$dll" >/dev/null; then
         echo "module check passed $dll, which it must refuse" >&2
         exit 1
     fi
@@ -101,7 +103,7 @@ if ! lane_out arm64; then
     fi
 fi
 if ! lane_out arm64; then
-    python3 tools/check_module.py build/arm64/bin/quirebinderarm64.dll
+    python3 tools/check_module.py --identity "$identity" build/arm64/bin/quirebinderarm64.dll
     cmake --build --preset native --target msi_arm64
 fi
 

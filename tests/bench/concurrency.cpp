@@ -529,7 +529,7 @@ bool holds_prefix(const std::string& text)
 // line, or "serial:label[:details]" with a label of letters.
 bool is_message(const std::string& m)
 {
-    if (m == std::string("Quirebinder 1.1.1271") || m == "Finalizing module")
+    if (m == LOG_BANNER || m == "Finalizing module")
         return true;
     for (const char* start : {"ENSURE failed:", "analyze:Not a MOBI:", "Missing DLL:", "Missing Function:"})
         if (m.compare(0, std::strlen(start), start) == 0)
@@ -692,7 +692,7 @@ int main(int argc, char** argv)
     const long bare_torn = bare_writer(messages, STA_THREADS, &bare_whole);
     long banners = 0;
     for (const std::string& m : messages)
-        banners += m == "Quirebinder 1.1.1271";
+        banners += m == LOG_BANNER;
 
     for (const RunResult* r : {&sta, &mta}) {
         const char* name = r == &sta ? "single-threaded apartments" : "multithreaded apartment";

@@ -114,7 +114,7 @@ const State STATES[] = {
     {"OurPersistentHandlerInLowerCase",
      [] {
          register_module_at();
-         std::wstring lower = utf16(registration::PERSISTENT_HANDLER_TEXT);
+         std::wstring lower = utf16(PERSISTENT_HANDLER_TEXT);
          CharLowerW(lower.data());
          set_text(HKEY_LOCAL_MACHINE, L"Software\\Classes\\.azw\\PersistentHandler", nullptr, lower);
      },
@@ -142,7 +142,7 @@ const State STATES[] = {
      [] {
          register_module_at();
          set_text(HKEY_CURRENT_USER,
-                  L"Software\\Classes\\CLSID\\" + utf16(registration::CLSID_TEXT) +
+                  L"Software\\Classes\\CLSID\\" + utf16(HANDLER_CLSID_TEXT) +
                       L"\\InprocServer32",
                   nullptr, L"C:\\Gone\\" QB_MODULE_FILE);
      },

@@ -16,9 +16,6 @@ using namespace handler_test;
 
 namespace {
 
-const CLSID EXPECTED_CLSID = {
-    0xBA91BBAF, 0x9243, 0x49BD, {0xB0, 0xDA, 0x97, 0xBF, 0xC2, 0x5E, 0xB9, 0x76}};
-
 struct Offered {
     const IID* iid;
     const char* name;
@@ -145,7 +142,7 @@ TEST_F(InterfaceMap, ClassIdBeforeAndAfterInitialisation)
     ASSERT_TRUE(file);
     CLSID clsid = {};
     EXPECT_EQ(S_OK, file->GetClassID(&clsid));
-    EXPECT_TRUE(IsEqualCLSID(EXPECTED_CLSID, clsid));
+    EXPECT_TRUE(IsEqualCLSID(CLSID_Quirebinder, clsid));
     EXPECT_EQ(E_POINTER, file->GetClassID(nullptr));
 
     ASSERT_EQ(S_OK, file->Load(book_path(L"cafe-noir.mobi").c_str(), STGM_READ));
@@ -153,7 +150,7 @@ TEST_F(InterfaceMap, ClassIdBeforeAndAfterInitialisation)
     ASSERT_EQ(S_OK, file.As(&persist));
     clsid = {};
     EXPECT_EQ(S_OK, persist->GetClassID(&clsid));
-    EXPECT_TRUE(IsEqualCLSID(EXPECTED_CLSID, clsid));
+    EXPECT_TRUE(IsEqualCLSID(CLSID_Quirebinder, clsid));
 }
 
 TEST_F(InterfaceMap, StubsAnswerNotImplementedAndLeaveTheirArgumentsAlone)

@@ -440,8 +440,7 @@ TEST(HostCommand, RegistersBothModulesBesideItInTheirViewsUnderWow64)
         wchar_t text[MAX_PATH] = {};
         DWORD size = sizeof(text) - sizeof(wchar_t);
         if (RegOpenKeyExW(root,
-                          L"Software\\Classes\\CLSID\\{BA91BBAF-9243-49BD-B0DA-97BFC25EB976}"
-                          L"\\InprocServer32",
+                          (L"Software\\Classes\\" + handler_class_key() + L"\\InprocServer32").c_str(),
                           0, KEY_QUERY_VALUE | view, &key) == ERROR_SUCCESS) {
             RegQueryValueExW(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size);
             RegCloseKey(key);

@@ -226,7 +226,7 @@ TEST_P(Registration, RoundTripsAndLeavesNothingOfOurs)
     // The module registers its own view only.
     if (c.through_module && is_64bit_windows()) {
         EXPECT_FALSE(key_exists(HKEY_LOCAL_MACHINE,
-                                L"Software\\Classes\\CLSID\\" + utf16(registration::CLSID_TEXT),
+                                L"Software\\Classes\\CLSID\\" + utf16(HANDLER_CLSID_TEXT),
                                 MODULE_VIEW == View::Bits64 ? View::Bits32 : View::Bits64));
     }
 
@@ -293,7 +293,7 @@ TEST_P(Registration, TellsOurValuesFromOthersOfAnyTypeOrCase)
 {
     const Case& c = GetParam();
     const HKEY root = c.scope == Scope::User ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
-    std::wstring lower = utf16(registration::PERSISTENT_HANDLER_TEXT);
+    std::wstring lower = utf16(PERSISTENT_HANDLER_TEXT);
     CharLowerW(lower.data());
     struct Slot {
         std::wstring path, data;
@@ -369,7 +369,7 @@ namespace {
 TEST(RegistrationThroughTheModule, ReturnsTheFailingWritesStatus)
 {
     unregister_module(Scope::Machine, MODULE_VIEW);
-    const std::wstring clsid = L"Software\\Classes\\CLSID\\" + utf16(registration::CLSID_TEXT);
+    const std::wstring clsid = L"Software\\Classes\\CLSID\\" + utf16(HANDLER_CLSID_TEXT);
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS,
               RegCreateKeyExW(HKEY_LOCAL_MACHINE, clsid.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
@@ -392,7 +392,7 @@ TEST(RegistrationThroughTheModule, UnregistersOnlyWhereTheClassNamesItsFile)
     CharUpperW(upper.data());
     std::wstring short_name(MAX_PATH, L'\0');
     short_name.resize(GetShortPathNameW(own.c_str(), short_name.data(), MAX_PATH));
-    const std::wstring clsid = L"Software\\Classes\\CLSID\\" + utf16(registration::CLSID_TEXT);
+    const std::wstring clsid = L"Software\\Classes\\CLSID\\" + utf16(HANDLER_CLSID_TEXT);
     const struct {
         const char* name;
         std::wstring registered;
@@ -446,7 +446,7 @@ TEST(RegistrationThroughTheModule, RefusesAMachineItsViewsExplorerCannotLoad)
                      L"kernel32.dll", "GetProcAddress")));
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_EXE_MACHINE_TYPE_MISMATCH), hr);
     EXPECT_FALSE(key_exists(HKEY_LOCAL_MACHINE,
-                            L"Software\\Classes\\CLSID\\" + utf16(registration::CLSID_TEXT),
+                            L"Software\\Classes\\CLSID\\" + utf16(HANDLER_CLSID_TEXT),
                             MODULE_VIEW));
 }
 

@@ -163,7 +163,8 @@ struct Capture {
 Capture capture(PreviewHost& host, const wchar_t* name)
 {
     Capture shot;
-    const HBITMAP bitmap = host.capture();
+    const UniqueBitmap captured = host.capture();
+    const HBITMAP bitmap = captured.get();
     BITMAP shape = {};
     GetObjectW(bitmap, sizeof(shape), &shape);
     shot.width = shape.bmWidth, shot.height = shape.bmHeight;
@@ -180,7 +181,6 @@ Capture capture(PreviewHost& host, const wchar_t* name)
     UINT width = 0, height = 0;
     EXPECT_EQ(S_OK, write_png(bitmap, folder + L"\\" + name + L".png", &width, &height));
     std::printf("screenshot %ls\\%ls.png\n", folder.c_str(), name);
-    DeleteObject(bitmap);
     return shot;
 }
 

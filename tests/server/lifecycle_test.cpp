@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -51,7 +52,7 @@ TEST_F(Lifecycle, FirstObjectOfTheProcessIsTheFirstFactoryWithSerialOne)
     }
     const std::vector<std::string> lines = log_messages();
     ASSERT_GE(lines.size(), 3u);
-    EXPECT_EQ("Quirebinder 1.1.1271", lines[0]);
+    EXPECT_EQ(LOG_BANNER, lines[0]);
     EXPECT_EQ(1, count(lines, "0001:CClassFactoryBase"));
     EXPECT_EQ(1, count(lines, "0001:~CClassFactoryBase"));
     EXPECT_EQ(S_OK, can_unload());
@@ -86,7 +87,7 @@ TEST_F(Lifecycle, ModuleStaysWhileAFactoryOrServerLockLivesAndRestartsAfterwards
     // The next class object starts the module again with a second banner.
     ComPtr<IClassFactory> third = qb_factory();
     ASSERT_TRUE(third);
-    EXPECT_EQ(2, count(log_messages(), "Quirebinder 1.1.1271"));
+    EXPECT_EQ(2, count(log_messages(), LOG_BANNER));
     EXPECT_EQ(1, count(log_messages(), "0003:CClassFactoryBase"));  // serials never restart
 }
 
@@ -97,7 +98,30 @@ TEST_F(Lifecycle, OtherClassIsRefusedButTheModuleStillStarts)
     EXPECT_EQ(nullptr, out);
     const std::vector<std::string> lines = log_messages();
     ASSERT_EQ(1u, lines.size());
-    EXPECT_EQ("Quirebinder 1.1.1271", lines[0]);
+    EXPECT_EQ(LOG_BANNER, lines[0]);
+}
+
+// Each class the registry names is served under that identifier; the
+// persistent handler is a registry class only.
+TEST_F(Lifecycle, ClassesAreServedUnderTheIdentifiersTheRegistryNames)
+{
+    const struct {
+        const CLSID& clsid;
+        const char* text;
+        HRESULT served;
+    } classes[] = {
+        {CLSID_Quirebinder, HANDLER_CLSID_TEXT, S_OK},
+        {CLSID_QuirebinderFilter, FILTER_CLSID_TEXT, S_OK},
+        {CLSID_QuirebinderPreview, PREVIEW_CLSID_TEXT, S_OK},
+        {CLSID_QuirebinderPersistentHandler, PERSISTENT_HANDLER_TEXT, CLASS_E_CLASSNOTAVAILABLE},
+    };
+    for (const auto& c : classes) {
+        wchar_t text[39] = {};
+        ASSERT_EQ(39, StringFromGUID2(c.clsid, text, 39));
+        EXPECT_EQ(c.text, std::string(text, text + 38));
+        ComPtr<IClassFactory> factory;
+        EXPECT_EQ(c.served, get_class_object(c.clsid, IID_PPV_ARGS(&factory))) << c.text;
+    }
 }
 
 TEST_F(Lifecycle, UnsupportedFactoryInterfaceDestroysTheNewFactoryAtOnce)
@@ -176,13 +200,12 @@ TEST_F(Lifecycle, NullOutPointersAreRefused)
 TEST_F(Lifecycle, RegistrationFunctionsLeaveNothingBehind)
 {
     clear_options();
-    RegDeleteKeyW(HKEY_CLASSES_ROOT, L"CLSID\\{BA91BBAF-9243-49BD-B0DA-97BFC25EB976}");
+    RegDeleteKeyW(HKEY_CLASSES_ROOT, handler_class_key().c_str());
     EXPECT_EQ(S_OK, qb_module().DllRegisterServer());
     EXPECT_EQ(S_OK, qb_module().DllUnregisterServer());
     HKEY key = nullptr;
     EXPECT_EQ(ERROR_FILE_NOT_FOUND,
-              RegOpenKeyExW(HKEY_CLASSES_ROOT, L"CLSID\\{BA91BBAF-9243-49BD-B0DA-97BFC25EB976}", 0,
-                            KEY_READ, &key));
+              RegOpenKeyExW(HKEY_CLASSES_ROOT, handler_class_key().c_str(), 0, KEY_READ, &key));
 }
 
 // Four apartments make handlers and read their property stores while a fifth

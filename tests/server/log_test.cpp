@@ -67,7 +67,7 @@ TEST_F(Log, LevelOneWritesBannerAndErrorLinesOnly)
     exercise_module();
     const std::vector<std::string> lines = log_messages();
     ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ("Quirebinder 1.1.1271", lines[0]);
+    EXPECT_EQ(LOG_BANNER, lines[0]);
     EXPECT_TRUE(any_line_starts_with(lines, "ENSURE failed:"));
     const std::regex trace("^[0-9]{4,}:.*");
     for (const std::string& line : lines) {
@@ -100,8 +100,8 @@ TEST_F(Log, NewFileStartsWithHeaderAndPrefixedBanner)
     char expected_prefix[32];
     snprintf(expected_prefix, sizeof(expected_prefix), "%04lx:%04lx:", GetCurrentProcessId(),
              GetCurrentThreadId());
-    EXPECT_EQ(std::string(HEADER) + expected_prefix + "Quirebinder 1.1.1271\r\n",
-              bytes.substr(0, 5 + strlen(expected_prefix) + 22));
+    const std::string expected = std::string(HEADER) + expected_prefix + LOG_BANNER + "\r\n";
+    EXPECT_EQ(expected, bytes.substr(0, expected.size()));
 }
 
 TEST_F(Log, ExistingFileKeepsItsLinesAndIsAppendedTo)
@@ -118,7 +118,7 @@ TEST_F(Log, ExistingFileKeepsItsLinesAndIsAppendedTo)
     exercise_module();
     const std::string bytes = read_log_bytes();
     ASSERT_EQ(0u, bytes.rfind(old, 0));
-    EXPECT_NE(std::string::npos, bytes.find("Quirebinder 1.1.1271\r\n", old.size()));
+    EXPECT_NE(std::string::npos, bytes.find(LOG_BANNER + "\r\n", old.size()));
 }
 
 TEST_F(Log, UnopenableFileSwitchesTheLogOffSilently)

@@ -8,7 +8,7 @@
 
 namespace {
 
-const wchar_t KEY[] = L"CLSID\\{BA91BBAF-9243-49BD-B0DA-97BFC25EB976}\\Options";
+const std::wstring KEY = handler_class_key() + L"\\Options";
 
 struct StoredValue {
     const char* what;
@@ -50,12 +50,12 @@ TEST(Settings, StoredValuesAndWhatTheyCountAs)
     for (const StoredValue& c : cases) {
         clear_options();
         set_option_raw(L"Debug", c.type, c.data.data(), static_cast<DWORD>(c.data.size()));
-        EXPECT_EQ(c.expected, read_option_value(L"Debug", KEY)) << c.what;
+        EXPECT_EQ(c.expected, read_option_value(L"Debug", KEY.c_str())) << c.what;
     }
     clear_options();
-    EXPECT_EQ(0u, read_option_value(L"Debug", KEY)) << "no key";
+    EXPECT_EQ(0u, read_option_value(L"Debug", KEY.c_str())) << "no key";
     set_option_dword(L"Other", 5);
-    EXPECT_EQ(0u, read_option_value(L"Debug", KEY)) << "no value";
+    EXPECT_EQ(0u, read_option_value(L"Debug", KEY.c_str())) << "no value";
     clear_options();
 }
 
@@ -97,7 +97,7 @@ TEST(Settings, ChangesTakeEffectOnlyAfterTheModuleStops)
     ASSERT_TRUE(third);
     const std::vector<std::string> lines = log_messages();
     ASSERT_FALSE(lines.empty());
-    EXPECT_EQ("Quirebinder 1.1.1271", lines[0]);
+    EXPECT_EQ(LOG_BANNER, lines[0]);
     EXPECT_EQ("0003:CClassFactoryBase", lines[1]);
     third.Reset();
     finalize_module_now();

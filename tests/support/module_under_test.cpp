@@ -7,10 +7,16 @@
 #include <string>
 
 #include "server/module.h"
+#include "server/utf8.h"
+
+std::wstring handler_class_key()
+{
+    return L"CLSID\\" + utf16(HANDLER_CLSID_TEXT);
+}
 
 namespace {
 
-const wchar_t OPTIONS_KEY[] = L"CLSID\\{BA91BBAF-9243-49BD-B0DA-97BFC25EB976}\\Options";
+const std::wstring OPTIONS_KEY = handler_class_key() + L"\\Options";
 
 template <class Function>
 void bind(HMODULE dll, const char* name, Function& target)
@@ -21,7 +27,7 @@ void bind(HMODULE dll, const char* name, Function& target)
 HKEY open_options_key()
 {
     HKEY key = nullptr;
-    const LSTATUS status = RegCreateKeyExW(HKEY_CLASSES_ROOT, OPTIONS_KEY, 0, nullptr, 0,
+    const LSTATUS status = RegCreateKeyExW(HKEY_CLASSES_ROOT, OPTIONS_KEY.c_str(), 0, nullptr, 0,
                                            KEY_SET_VALUE, nullptr, &key, nullptr);
     EXPECT_EQ(ERROR_SUCCESS, status);
     return key;
@@ -61,7 +67,7 @@ ComPtr<IClassFactory> qb_factory()
 
 void clear_options()
 {
-    RegDeleteKeyW(HKEY_CLASSES_ROOT, OPTIONS_KEY);
+    RegDeleteKeyW(HKEY_CLASSES_ROOT, OPTIONS_KEY.c_str());
 }
 
 void set_option_raw(const wchar_t* name, DWORD type, const void* data, DWORD size)

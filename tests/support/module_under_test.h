@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-using Microsoft::WRL::ComPtr;
+#include "identity.h"
 
-extern const CLSID CLSID_Quirebinder;
+using Microsoft::WRL::ComPtr;
 
 // The module, loaded by LoadLibraryW from the test program's folder on first
 // use and kept for the life of the process.
@@ -40,8 +40,14 @@ ComPtr<I> qb_create()
     return object;
 }
 
-// HKCR\CLSID\{BA91BBAF-...}\Options. Changes take effect at the module's
-// next initialisation.
+// The log's first line at each initialisation of the module.
+inline const std::string LOG_BANNER = std::string("Quirebinder ") + QUIREBINDER_VERSION;
+
+// The handler's class key below HKCR, "CLSID\{...}".
+std::wstring handler_class_key();
+
+// HKCR\CLSID\{...}\Options. Changes take effect at the module's next
+// initialisation.
 void clear_options();  // deletes the Options key
 void set_option_dword(const wchar_t* name, DWORD value);
 void set_option_string(const wchar_t* name, const wchar_t* text);
