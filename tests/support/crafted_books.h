@@ -82,25 +82,17 @@ inline Bytes one_byte_records_book(std::size_t size)
     b.add_record(w.encode({style}));
     for (std::size_t r = 1; r < records; ++r)
         b.add_record(w.encode(std::vector<std::size_t>(8, big)));
-    b.huff_record = std::uint32_t(records + 1);
-    b.huff_count = 1;
-    b.add_record(w.huff_record());
-    for (const Bytes& r : w.cdic_records()) {
-        b.add_record(r);
-        ++b.huff_count;
-    }
+    add_huffcdic_tables(b, w.huff_record(), w.cdic_records());
     return b.build().bytes;
 }
 
 // Codes of 31 bits that the tables resolve only after trying the lengths 1
 // to 30 (every first byte says "length 1, not final", and every shorter
-// length's lowest code is above them), naming entry 2^19, past the entries
-// whose expansion is kept: a compressed entry of 32,767 bytes of such codes
-// of an empty literal, expanded again at every use.
+// length's lowest code is above them), naming entry NEVER_KEPT of
+// never_kept_dictionary(), whose 32,767 bytes are such codes of the empty
+// literal, expanded again at every use.
 inline Bytes slow_codes_book(std::size_t size)
 {
-    constexpr unsigned BITS = 14;
-    constexpr std::uint32_t PER_RECORD = 1u << BITS, FULL_RECORDS = 32, BIG = FULL_RECORDS * PER_RECORD;
     constexpr std::uint32_t HIGH = (1u << 30) - 1;  // entry index = HIGH - code
     Bytes huff(16 + 256 * 4 + 32 * 8, 0);
     std::memcpy(huff.data(), "HUFF", 4);
@@ -124,7 +116,7 @@ inline Bytes slow_codes_book(std::size_t size)
                     out[at / 8] |= std::uint8_t(0x80 >> (at % 8));
         return out;
     };
-    const std::size_t dictionary = 16 + 32 * (16 + 2 * PER_RECORD + 2) + 0x7FFF;
+    const std::size_t dictionary = 16 + 32 * (16 + 2 * 16384 + 2) + 0x7FFF;
     const std::size_t records = std::max<std::size_t>(1, size > dictionary ? (size - dictionary) / 4000 : 1);
     MobiBuilder b;
     b.compression = 17480;
@@ -132,31 +124,8 @@ inline Bytes slow_codes_book(std::size_t size)
     b.text_record_size = 65535;
     b.text_records = std::uint16_t(records);
     for (std::size_t r = 0; r < records; ++r)
-        b.add_record(codes(BIG, 1000));
-    b.huff_record = std::uint32_t(records + 1);
-    b.huff_count = 1 + FULL_RECORDS + 1;
-    b.add_record(huff);
-    auto cdic = [](std::size_t bytes) {
-        Bytes r(bytes, 0);
-        std::memcpy(r.data(), "CDIC", 4);
-        r[7] = 16;
-        const Bytes phrases = be4(BIG + 1);
-        std::copy(phrases.begin(), phrases.end(), r.begin() + 8);
-        r[15] = BITS;
-        return r;
-    };
-    Bytes full = cdic(16 + 2 * PER_RECORD + 2);
-    for (std::uint32_t k = 0; k < PER_RECORD; ++k)
-        full[16 + 2 * k] = 0x80;       // offset 2 * PER_RECORD: the literal
-    full[16 + 2 * PER_RECORD] = 0x80;  // literal, no bytes
-    for (std::uint32_t r = 0; r < FULL_RECORDS; ++r)
-        b.add_record(full);
-    const Bytes inner = codes(0, 0x7FFF * 8 / 31);
-    Bytes last = cdic(16 + 2 + 2);
-    last[17] = 2, last[18] = 0x7F, last[19] = 0xFF;  // offset 2; compressed, 32,767 bytes
-    last.insert(last.end(), inner.begin(), inner.end());
-    last.resize(16 + 4 + 0x7FFF, 0);
-    b.add_record(last);
+        b.add_record(codes(NEVER_KEPT, 1000));
+    add_huffcdic_tables(b, huff, never_kept_dictionary(codes(0, 0x7FFF * 8 / 31)));
     return b.build().bytes;
 }
 

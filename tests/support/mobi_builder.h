@@ -699,30 +699,32 @@ inline Bytes fixed_length_codes(unsigned bits, const std::vector<std::uint32_t>&
     return out;
 }
 
-// A small book of much work: 32 CDIC records of 16,384 entries that all
-// name one empty literal, then entry 2^19 (past the entries whose expansion
-// is kept), 32,767 bytes of 20-bit codes of that literal; and `records`
-// text records of 98 bytes, each 39 uses of entry 2^19 (half a million
-// decoder steps per record, no text).
-inline Bytes repeated_entry_book(std::size_t records)
+// A HUFF/CDIC book's tables after its text records: the HUFF record, then
+// the CDIC records.
+inline void add_huffcdic_tables(MobiBuilder& b, const Bytes& huff, const std::vector<Bytes>& cdic)
 {
-    constexpr unsigned BITS = 14, CODE = 20;
-    constexpr std::uint32_t PER_RECORD = 1u << BITS, FULL_RECORDS = 32, BIG = FULL_RECORDS * PER_RECORD;
-    MobiBuilder b;
-    b.compression = 17480;
-    b.text_length = 100000000;
-    b.text_record_size = 65535;
-    b.text_records = std::uint16_t(records);
-    for (std::size_t r = 0; r < records; ++r)
-        b.add_record(fixed_length_codes(CODE, std::vector<std::uint32_t>(39, BIG)));
-    b.huff_record = std::uint32_t(records + 1);
-    b.huff_count = 1 + FULL_RECORDS + 1;
-    b.add_record(fixed_length_huff(CODE));
+    b.huff_record = std::uint32_t(b.add_record(huff));
+    b.huff_count = std::uint32_t(1 + cdic.size());
+    for (const Bytes& r : cdic)
+        b.add_record(r);
+}
+
+// Entry NEVER_KEPT of never_kept_dictionary(): past the entries whose
+// expansion is kept.
+constexpr std::uint32_t NEVER_KEPT = 32u << 14;
+
+// A dictionary of much work: 32 CDIC records of 16,384 entries that all
+// name one empty literal, then entry NEVER_KEPT, compressed: `codes` (at
+// most 32,767 bytes), which should name entry 0, the literal.
+inline std::vector<Bytes> never_kept_dictionary(const Bytes& codes)
+{
+    constexpr unsigned BITS = 14;
+    constexpr std::uint32_t PER_RECORD = 1u << BITS;
     auto cdic = [](std::size_t size) {
         Bytes r(size, 0);
         std::memcpy(r.data(), "CDIC", 4);
         r[7] = 16;
-        const Bytes phrases = be4(BIG + 1);
+        const Bytes phrases = be4(NEVER_KEPT + 1);
         std::copy(phrases.begin(), phrases.end(), r.begin() + 8);
         r[15] = BITS;
         return r;
@@ -731,14 +733,31 @@ inline Bytes repeated_entry_book(std::size_t records)
     for (std::uint32_t k = 0; k < PER_RECORD; ++k)
         full[16 + 2 * k] = 0x80;                   // offset 2 * PER_RECORD: the literal
     full[16 + 2 * PER_RECORD] = 0x80;              // literal, no bytes
-    for (std::uint32_t r = 0; r < FULL_RECORDS; ++r)
-        b.add_record(full);
-    const Bytes codes = fixed_length_codes(CODE, std::vector<std::uint32_t>(0x7FFF * 8 / CODE, 0));
+    std::vector<Bytes> records(NEVER_KEPT / PER_RECORD, full);
     Bytes last = cdic(16 + 2 + 2);
     last[17] = 2, last[18] = 0x7F, last[19] = 0xFF;  // offset 2; compressed, 32,767 bytes
     last.insert(last.end(), codes.begin(), codes.end());
     last.resize(16 + 4 + 0x7FFF, 0);
-    b.add_record(last);
+    records.push_back(last);
+    return records;
+}
+
+// A small book of much work: never_kept_dictionary() of 32,767 bytes of
+// 20-bit codes of the empty literal; and `records` text records of 98
+// bytes, each 39 uses of entry NEVER_KEPT (half a million decoder steps per
+// record, no text).
+inline Bytes repeated_entry_book(std::size_t records)
+{
+    constexpr unsigned CODE = 20;
+    MobiBuilder b;
+    b.compression = 17480;
+    b.text_length = 100000000;
+    b.text_record_size = 65535;
+    b.text_records = std::uint16_t(records);
+    for (std::size_t r = 0; r < records; ++r)
+        b.add_record(fixed_length_codes(CODE, std::vector<std::uint32_t>(39, NEVER_KEPT)));
+    add_huffcdic_tables(b, fixed_length_huff(CODE),
+                        never_kept_dictionary(fixed_length_codes(CODE, std::vector<std::uint32_t>(0x7FFF * 8 / CODE, 0))));
     return b.build().bytes;
 }
 

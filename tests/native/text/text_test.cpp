@@ -329,13 +329,7 @@ Bytes nested_book(int depth, std::size_t uses, bool cycle = false, const std::st
     b.text_records = std::uint16_t(records);
     for (int r = 0; r < records; ++r)
         b.add_record(w.encode(std::vector<std::size_t>(uses, ids.back())));
-    b.huff_record = std::uint32_t(records + 1);
-    b.huff_count = 1;
-    b.add_record(w.huff_record());
-    for (const Bytes& r : w.cdic_records()) {
-        b.add_record(r);
-        ++b.huff_count;
-    }
+    add_huffcdic_tables(b, w.huff_record(), w.cdic_records());
     return b.build().bytes;
 }
 
