@@ -9,10 +9,11 @@ import sys
 FLOORS = {
     "server": 0,
     "book": 1,
-    "text": 2,
-    "handler": 3, "propertypage": 3, "filter": 3, "preview": 3, "registration": 3, "resources": 3,
-    "entry": 4,
-    "host": 5, "installer": 5,
+    "text": 2, "imaging": 2,
+    "propertypage": 3, "resources": 3,
+    "handler": 4, "filter": 4, "preview": 4, "registration": 4,
+    "entry": 5,
+    "host": 6, "installer": 6,
 }
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')
 
