@@ -7,10 +7,10 @@ import re
 import sys
 
 FLOORS = {
-    "server": 0,
+    "server": 0, "resources": 0,
     "book": 1,
     "text": 2, "imaging": 2,
-    "propertypage": 3, "resources": 3,
+    "propertypage": 3,
     "handler": 4, "filter": 4, "preview": 4, "registration": 4,
     "entry": 5,
     "host": 6, "installer": 6,
