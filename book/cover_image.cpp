@@ -3,7 +3,6 @@
 // exactly the cover record and nothing is copied here.
 #include "book/mobi_book.h"
 
-#include "book/imaging.h"
 #include "server/log.h"
 
 using Microsoft::WRL::ComPtr;
@@ -38,20 +37,5 @@ HRESULT MobiBook::get_cover_image(IWICBitmapSource** out, IWICImagingFactory* ca
     ComPtr<IWICBitmapSource> source;
     ENSURE(frame->QueryInterface(IID_IWICBitmapSource, reinterpret_cast<void**>(source.GetAddressOf())));
     *out = source.Detach();
-    return S_OK;
-}
-
-HRESULT convert_to_bgr32(IWICImagingFactory* factory, ComPtr<IWICBitmapSource>& source)
-{
-    WICPixelFormatGUID format;
-    ENSURE(source->GetPixelFormat(&format));
-    if (IsEqualGUID(format, GUID_WICPixelFormat32bppBGR))
-        return S_OK;
-    ComPtr<IWICFormatConverter> converter;
-    ENSURE(factory->CreateFormatConverter(&converter));
-    ENSURE(converter->Initialize(source.Get(), GUID_WICPixelFormat32bppBGR,
-                                 WICBitmapDitherTypeNone, nullptr, 0.0,
-                                 WICBitmapPaletteTypeCustom));
-    source = converter;
     return S_OK;
 }

@@ -61,3 +61,13 @@ private:
     void reset();
     HRESULT analyze();
 };
+
+// A new book on a path or a stream, owned by the reference returned: books
+// are held by ComPtr<MobiBook> wherever they are kept.
+template <class Source>
+Microsoft::WRL::ComPtr<MobiBook> new_book(Source source)
+{
+    Microsoft::WRL::ComPtr<MobiBook> book;
+    *book.GetAddressOf() = new MobiBook(source);  // its first reference
+    return book;
+}

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "filter/text_filter.h"
-#include "handler/quirebinder.h"
+#include "handler/book_handler.h"
 #include "preview/preview_handler.h"
 #include "registration/registration.h"
 #include "server/class_factory.h"
@@ -23,7 +23,7 @@ struct ClassObject {
 };
 
 const ClassObject CLASS_OBJECTS[] = {
-    {&CLSID_Quirebinder, create_and_query<CClassFactory<Quirebinder>>},
+    {&CLSID_Quirebinder, create_and_query<CClassFactory<BookHandler>>},
     {&CLSID_QuirebinderFilter, create_and_query<CClassFactory<TextFilter>>},
     {&CLSID_QuirebinderPreview, create_and_query<CClassFactory<PreviewHandler>>},
 };

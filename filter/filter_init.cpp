@@ -74,8 +74,7 @@ HRESULT TextFilter::start(ULONG attribute_count, const FULLPROPSPEC* attributes)
 {
     ENSURE_THAT(stream_, E_UNEXPECTED);  // Init before Load
 
-    Microsoft::WRL::ComPtr<MobiBook> book;
-    *book.GetAddressOf() = new MobiBook(stream_.Get());
+    const Microsoft::WRL::ComPtr<MobiBook> book = new_book(stream_.Get());
     if (!book->is_valid())
         return FAILED(book->status) ? book->status : FILTER_E_UNKNOWNFORMAT;
     if (book->is_encrypted)

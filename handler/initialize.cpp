@@ -1,14 +1,12 @@
 // The four ways the shell hands the handler its file or files: a stream, a
 // path, IPersistFile::Load and a data object holding a drop list. Books are
 // only created here; nothing is read until a book is first used.
-#include "handler/quirebinder.h"
+#include "handler/book_handler.h"
 
 #include <shellapi.h>
 
-#include <memory>
 #include <vector>
 
-#include "book/mobi_book.h"
 #include "server/com_boundary.h"
 #include "server/log.h"
 
@@ -60,15 +58,13 @@ private:
 }  // namespace
 
 template <class Source>
-void Quirebinder::add_book(Source source)
+void BookHandler::add_book(Source source)
 {
-    std::unique_ptr<MobiBook> book(new MobiBook(source));
-    books.push_back(book.get());
-    book.release();
+    books.push_back(new_book(source));
 }
 
 template <class Source>
-HRESULT Quirebinder::initialize_with(Source source)
+HRESULT BookHandler::initialize_with(Source source)
 {
     if (!books.empty())
         return ALREADY_INITIALIZED;
@@ -80,7 +76,7 @@ HRESULT Quirebinder::initialize_with(Source source)
     });
 }
 
-STDMETHODIMP Quirebinder::Initialize(IStream* stream, DWORD mode)
+STDMETHODIMP BookHandler::Initialize(IStream* stream, DWORD mode)
 {
     trace_object(serial(), "Initialize(IStream *, DWORD)");
     // Only exactly STGM_READWRITE is refused; every other mode is read.
@@ -89,7 +85,7 @@ STDMETHODIMP Quirebinder::Initialize(IStream* stream, DWORD mode)
     return initialize_with(stream);
 }
 
-STDMETHODIMP Quirebinder::Initialize(LPCWSTR path, DWORD mode)
+STDMETHODIMP BookHandler::Initialize(LPCWSTR path, DWORD mode)
 {
     trace_object(serial(), "Initialize(LPCWSTR, DWORD)");
     // Only exactly STGM_READWRITE is refused; every other mode is read.
@@ -98,7 +94,7 @@ STDMETHODIMP Quirebinder::Initialize(LPCWSTR path, DWORD mode)
     return initialize_with(path);
 }
 
-STDMETHODIMP Quirebinder::Load(LPCOLESTR path, DWORD)
+STDMETHODIMP BookHandler::Load(LPCOLESTR path, DWORD)
 {
     trace_object(serial(), "Load");
     return initialize_with(path);
@@ -106,7 +102,7 @@ STDMETHODIMP Quirebinder::Load(LPCOLESTR path, DWORD)
 
 // The selection of a property sheet: one book per file of the drop list, in
 // its order. Files whose names cannot be read are skipped.
-STDMETHODIMP Quirebinder::Initialize(PCIDLIST_ABSOLUTE, IDataObject* data, HKEY)
+STDMETHODIMP BookHandler::Initialize(PCIDLIST_ABSOLUTE, IDataObject* data, HKEY)
 {
     trace_object(serial(), "Initialize(LPCITEMIDLIST, IDataObject *, HKEY)");
     if (!books.empty())

@@ -1,12 +1,12 @@
 // Read-only property sets: the property system's adapter over the handler's
 // in-memory store. Every kind of write is refused before anything is built.
-#include "handler/quirebinder.h"
+#include "handler/book_handler.h"
 
 #include "server/com_boundary.h"
 #include "server/log.h"
 #include "server/propsys_binding.h"
 
-STDMETHODIMP Quirebinder::Create(REFFMTID, const CLSID*, DWORD, DWORD, IPropertyStorage** storage)
+STDMETHODIMP BookHandler::Create(REFFMTID, const CLSID*, DWORD, DWORD, IPropertyStorage** storage)
 {
     trace_object(serial(), "Create");
     if (!storage)
@@ -15,7 +15,7 @@ STDMETHODIMP Quirebinder::Create(REFFMTID, const CLSID*, DWORD, DWORD, IProperty
     return STG_E_ACCESSDENIED;
 }
 
-STDMETHODIMP Quirebinder::Open(REFFMTID format_id, DWORD mode, IPropertyStorage** storage)
+STDMETHODIMP BookHandler::Open(REFFMTID format_id, DWORD mode, IPropertyStorage** storage)
 {
     if (!storage)
         return E_POINTER;
@@ -32,13 +32,13 @@ STDMETHODIMP Quirebinder::Open(REFFMTID format_id, DWORD mode, IPropertyStorage*
     });
 }
 
-STDMETHODIMP Quirebinder::Delete(REFFMTID)
+STDMETHODIMP BookHandler::Delete(REFFMTID)
 {
     trace_object(serial(), "Delete");
     return STG_E_ACCESSDENIED;
 }
 
-STDMETHODIMP Quirebinder::Enum(IEnumSTATPROPSETSTG** enumerator)
+STDMETHODIMP BookHandler::Enum(IEnumSTATPROPSETSTG** enumerator)
 {
     trace_object(serial(), "Enum");
     if (!enumerator)

@@ -1,6 +1,6 @@
 // Read-only shell properties: the first book's title, language and authors
 // in an in-memory store of the property system, built once and kept.
-#include "handler/quirebinder.h"
+#include "handler/book_handler.h"
 
 #include <propkey.h>
 #include <propvarutil.h>
@@ -86,18 +86,18 @@ void trace_get_value(ULONG serial, REFPROPERTYKEY key)
 
 }  // namespace
 
-MobiBook* Quirebinder::property_book()
+MobiBook* BookHandler::property_book()
 {
     if (!g_module.propsys || books.empty() || !books[0]->is_valid())
         return nullptr;
-    return books[0];
+    return books[0].Get();
 }
 
-HRESULT Quirebinder::ensure_property_store(bool for_set_storage)
+HRESULT BookHandler::ensure_property_store(bool for_set_storage)
 {
     if (!property_book())
         return E_FAIL;
-    MobiBook& book = *books[0];
+    MobiBook& book = *books[0].Get();
 
     if (!property_store) {
         ComPtr<IPropertyStore> store;
@@ -124,7 +124,7 @@ HRESULT Quirebinder::ensure_property_store(bool for_set_storage)
     return S_OK;
 }
 
-STDMETHODIMP Quirebinder::GetCount(DWORD* count)
+STDMETHODIMP BookHandler::GetCount(DWORD* count)
 {
     trace_object(serial(), "GetCount");
     if (!count)
@@ -136,7 +136,7 @@ STDMETHODIMP Quirebinder::GetCount(DWORD* count)
     });
 }
 
-STDMETHODIMP Quirebinder::GetAt(DWORD index, PROPERTYKEY* key)
+STDMETHODIMP BookHandler::GetAt(DWORD index, PROPERTYKEY* key)
 {
     trace_object(serial(), "GetAt");
     if (!key)
@@ -148,7 +148,7 @@ STDMETHODIMP Quirebinder::GetAt(DWORD index, PROPERTYKEY* key)
     });
 }
 
-STDMETHODIMP Quirebinder::GetValue(REFPROPERTYKEY key, PROPVARIANT* value)
+STDMETHODIMP BookHandler::GetValue(REFPROPERTYKEY key, PROPVARIANT* value)
 {
     if (log_trace())
         trace_get_value(serial(), key);
@@ -161,7 +161,7 @@ STDMETHODIMP Quirebinder::GetValue(REFPROPERTYKEY key, PROPVARIANT* value)
     });
 }
 
-STDMETHODIMP Quirebinder::SetValue(REFPROPERTYKEY, REFPROPVARIANT)
+STDMETHODIMP BookHandler::SetValue(REFPROPERTYKEY, REFPROPVARIANT)
 {
     trace_object(serial(), "SetValue");
     return STG_E_ACCESSDENIED;
@@ -169,7 +169,7 @@ STDMETHODIMP Quirebinder::SetValue(REFPROPERTYKEY, REFPROPVARIANT)
 
 // Builds the store if need be, then lets go of the books: the object can be
 // initialised again, and keeps the properties it has.
-STDMETHODIMP Quirebinder::Commit()
+STDMETHODIMP BookHandler::Commit()
 {
     trace_object(serial(), "Commit");
     return guard_boundary(E_UNEXPECTED, [&] {
@@ -181,7 +181,7 @@ STDMETHODIMP Quirebinder::Commit()
     });
 }
 
-STDMETHODIMP Quirebinder::IsPropertyWritable(REFPROPERTYKEY)
+STDMETHODIMP BookHandler::IsPropertyWritable(REFPROPERTYKEY)
 {
     trace_object(serial(), "IsPropertyWritable");
     return S_FALSE;

@@ -35,7 +35,7 @@ ExitCode open_book(const std::wstring& path, BookPtr* book)
     }
     file.reset();
 
-    BookPtr opened(new MobiBook(full_path(path).c_str()));
+    BookPtr opened = new_book(full_path(path).c_str());
     if (!opened->is_valid()) {
         if (FAILED(opened->status)) {
             print_error(L"cannot read " + path + L": " + describe(opened->status));

@@ -2,17 +2,13 @@
 // used: missing, unreadable, not a MOBI book.
 #pragma once
 
-#include <memory>
 #include <string>
 
 #include "book/mobi_book.h"
 #include "host/exit_codes.h"
 
 // A MobiBook read from path, owned by the host.
-struct BookDeleter {
-    void operator()(MobiBook* book) const { delete book; }
-};
-using BookPtr = std::unique_ptr<MobiBook, BookDeleter>;
+using BookPtr = Microsoft::WRL::ComPtr<MobiBook>;
 
 // Opens and analyses path. On failure prints the reason and returns its
 // exit code; EXIT_OK with *book set otherwise.

@@ -231,7 +231,7 @@ ExitCode print_book(const std::wstring& path, const Arguments& args)
         print_error(L"cannot read the properties of " + path + L": " + describe(hr));
         return EXIT_FAILED;
     }
-    const std::vector<Field> fields = page_fields(*book);
+    const std::vector<Field> fields = page_fields(*book.Get());
     if (args.has(L"--json"))
         print_json(path, properties, fields);
     else

@@ -24,7 +24,7 @@ ExitCode run_source(const Arguments& args)
         print_error(L"the book has no source archive: " + path);
         return EXIT_NO_SOURCE;
     }
-    const HRESULT hr = write_source_file(*book, full_path(output).c_str());
+    const HRESULT hr = write_source_file(*book.Get(), full_path(output).c_str());
     if (FAILED(hr)) {
         print_error(L"cannot save the source archive to " + output + L": " + describe(hr));
         return EXIT_FAILED;

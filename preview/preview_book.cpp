@@ -6,15 +6,13 @@
 #include <shlobj.h>
 
 #include "book/container.h"
-#include "book/imaging.h"
 #include "text/markup.h"
 #include "book/metadata.h"
 #include "book/mobi_book.h"
 #include "text/reading_start.h"
 #include "book/stream_reader.h"
 #include "text/text_reader.h"
-#include "preview/cover_decode.h"
-#include "handler/thumbnail_fit.h"
+#include "imaging/cover_bitmap.h"
 #include "resources/resource.h"
 #include "server/log.h"
 #include "server/module.h"
@@ -122,9 +120,8 @@ HRESULT read_cover(MobiBook& source, PreviewBook& book)
 {
     ENSURE(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
                             IID_PPV_ARGS(&book.factory)));
-    ComPtr<IWICBitmapSource> image;
-    RETURN_IF_FAILED(source.get_cover_image(&image, book.factory.Get()));
-    return decode_cover(book.factory.Get(), image.Get(), book.cover);
+    return decode_cover(book.factory.Get(), source, COVER_LIMIT, COVER_LIMIT, FitRule::shrink,
+                        book.cover);
 }
 
 }  // namespace
@@ -139,8 +136,7 @@ std::wstring preview_text(UINT id)
 HRESULT read_preview_book(IStream* stream, PreviewBook& book)
 {
     book = PreviewBook();
-    ComPtr<MobiBook> source;
-    *source.GetAddressOf() = new MobiBook(stream);
+    const ComPtr<MobiBook> source = new_book(stream);
     book.valid = source->is_valid();
     if (!book.valid)
         return FAILED(source->status) ? source->status : S_OK;

@@ -7,13 +7,12 @@
 #include <cstddef>
 #include <vector>
 
-#include "handler/thumbnail_fit.h"
+#include "imaging/cover_bitmap.h"
 #include "preview/preview_shown.h"
 #include "resources/resource.h"
 #include "server/log.h"
 #include "server/module.h"
 
-using Microsoft::WRL::ComPtr;
 
 namespace {
 
@@ -327,8 +326,8 @@ void PreviewWindow::release_gdi_objects()
         RemovePropW(window_, PREVIEW_COVER_PROPERTY);
 }
 
-// Fits the cover into the box with the thumbnail's rule, less the frame,
-// and makes it a framed bitmap; kept while the fitted size stays.
+// Fits the cover into the box less the frame, never enlarged, and makes it
+// a bitmap framed in the text colour; kept while the fitted size stays.
 void PreviewWindow::make_cover(int box_width, int box_height)
 {
     if (!book_.cover || box_width <= 2 || box_height <= 2) {
@@ -340,8 +339,8 @@ void PreviewWindow::make_cover(int box_width, int box_height)
     UINT width = 0, height = 0;
     if (FAILED(book_.cover->GetSize(&width, &height)))
         return;
-    const ThumbnailSize fitted = fit_thumbnail(width, height, UINT(box_width - 2),
-                                               UINT(box_height - 2), IEIFLAG_ORIGSIZE);
+    const PictureSize fitted =
+        fit_picture(width, height, UINT(box_width - 2), UINT(box_height - 2), FitRule::shrink);
     const LONG framed_width = LONG(fitted.width) + 2, framed_height = LONG(fitted.height) + 2;
     if (cover_ && cover_size_.cx == framed_width && cover_size_.cy == framed_height)
         return;
@@ -349,45 +348,11 @@ void PreviewWindow::make_cover(int box_width, int box_height)
     cover_size_ = {};
     RemovePropW(window_, PREVIEW_COVER_PROPERTY);
 
-    ComPtr<IWICBitmapSource> source = book_.cover;
-    if (fitted.width != width || fitted.height != height) {
-        ComPtr<IWICBitmapScaler> scaler;
-        if (FAILED(book_.factory->CreateBitmapScaler(&scaler)) ||
-            FAILED(scaler->Initialize(book_.cover.Get(), fitted.width, fitted.height,
-                                      WICBitmapInterpolationModeFant)))
-            return;
-        source = scaler;
-    }
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = framed_width;
-    info.bmiHeader.biHeight = -framed_height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    const HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (!bitmap || !bits) {
-        if (bitmap)
-            DeleteObject(bitmap);
+    const Frame frame = {1, UINT32(GetRValue(visuals_.text)) << 16 |
+                                UINT32(GetGValue(visuals_.text)) << 8 | GetBValue(visuals_.text)};
+    if (FAILED(framed_picture(book_.factory.Get(), book_.cover.Get(), UINT(box_width),
+                              UINT(box_height), FitRule::shrink, frame, &cover_)))
         return;
-    }
-    // The frame in the text colour, the picture copied in from row 1,
-    // column 1. The sides are at most the window's, far below 32 bits.
-    auto* pixels = static_cast<UINT32*>(bits);
-    const std::size_t count = std::size_t(framed_width) * std::size_t(framed_height);
-    const UINT32 frame = UINT32(GetRValue(visuals_.text)) << 16 |
-                         UINT32(GetGValue(visuals_.text)) << 8 | GetBValue(visuals_.text);
-    for (std::size_t i = 0; i < count; ++i)
-        pixels[i] = frame;
-    const UINT stride = UINT(framed_width) * 4;
-    const UINT length = UINT(count - std::size_t(framed_width) - 1) * 4;
-    if (FAILED(source->CopyPixels(nullptr, stride, length,
-                                  reinterpret_cast<BYTE*>(pixels + framed_width + 1)))) {
-        DeleteObject(bitmap);
-        return;
-    }
-    cover_ = bitmap;
     cover_size_ = {framed_width, framed_height};
     SetPropW(window_, PREVIEW_COVER_PROPERTY,
              reinterpret_cast<HANDLE>(static_cast<INT_PTR>(MAKELONG(fitted.width, fitted.height))));

@@ -3,20 +3,16 @@
 #include "propertypage/property_page.h"
 
 #include <commctrl.h>
-#include <wincodec.h>
-#include <wrl/client.h>
 
+#include <memory>
 #include <string>
-#include <vector>
 
-#include "book/imaging.h"
-#include "book/mobi_book.h"
-#include "handler/quirebinder.h"
-#include "server/module_context.h"
+#include "imaging/cover_bitmap.h"
 #include "propertypage/save_source.h"
 #include "resources/resource.h"
 #include "server/log.h"
 #include "server/module.h"
+#include "server/module_context.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -46,174 +42,105 @@ const FlagField FLAG_FIELDS[] = {
     {IDC_ENCRYPTED, &MobiBook::is_encrypted},
 };
 
-HWND picture_control(const Quirebinder& handler)
-{
-    return GetDlgItem(handler.page_window, IDC_COVER);
-}
-
-// Shows new_picture in the cover control. The template's picture is never
-// deleted; any other bitmap lives exactly as long as the control shows it.
-void set_picture(Quirebinder& handler, HBITMAP new_picture)
-{
-    const HWND control = picture_control(handler);
-    const auto previous = reinterpret_cast<HBITMAP>(SendMessageW(
-        control, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(new_picture)));
-    if (previous && previous != handler.initial_cover_image && previous != new_picture)
-        DeleteObject(previous);
-    // The control may show a copy of new_picture (or nothing at all).
-    const auto shown =
-        reinterpret_cast<HBITMAP>(SendMessageW(control, STM_GETIMAGE, IMAGE_BITMAP, 0));
-    if (new_picture && new_picture != handler.initial_cover_image && new_picture != shown)
-        DeleteObject(new_picture);
-}
-
-// Size of a picture of width x height shown in a box, keeping its aspect
-// ratio: unchanged when it fits and touches the box, else scaled to fit.
-struct PictureSize {
-    UINT width;
-    UINT height;
-    bool scaled;
-};
-
-PictureSize fit_picture(UINT width, UINT height, UINT box_width, UINT box_height)
-{
-    if (width <= box_width && height <= box_height &&
-        (width == box_width || height == box_height))
-        return {width, height, false};
-    // 64-bit products: a stranger's image may be as wide as it likes.
-    const UINT64 w = width, h = height, bw = box_width, bh = box_height;
-    UINT64 tw, th;
-    if (bh * w > bw * h) {
-        tw = bw;
-        th = (bw * h + w / 2) / w;
-        th = th < 1 ? 1 : (th > bh ? bh : th);
-    } else {
-        th = bh;
-        tw = (bh * w + h / 2) / h;
-        tw = tw < 1 ? 1 : (tw > bw ? bw : tw);
-    }
-    return {static_cast<UINT>(tw), static_cast<UINT>(th), true};
-}
-
-// Makes the book's cover into a framed bitmap that fits the cover control
-// and shows it. On failure the control keeps the picture it had.
-HRESULT show_cover(Quirebinder& handler, MobiBook* book)
-{
-    if (!book || !book->is_valid() || book->cover_size == 0) {
-        set_picture(handler, handler.initial_cover_image);
-        return S_OK;
-    }
-    ComPtr<IWICImagingFactory> factory;
-    ENSURE(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                            IID_PPV_ARGS(&factory)));
-    ComPtr<IWICBitmapSource> source;
-    RETURN_IF_FAILED(book->get_cover_image(source.GetAddressOf(), factory.Get()));
-
-    RETURN_IF_FAILED(convert_to_bgr32(factory.Get(), source));
-
-    UINT width = 0, height = 0;
-    ENSURE(source->GetSize(&width, &height));
-    if (width == 0 || height == 0)
-        return E_FAIL;
-    RECT rect = {};
-    if (!GetWindowRect(picture_control(handler), &rect) || rect.right - rect.left <= 2 ||
-        rect.bottom - rect.top <= 2)
-        return E_FAIL;
-    const PictureSize size = fit_picture(width, height, UINT(rect.right - rect.left - 2),
-                                         UINT(rect.bottom - rect.top - 2));
-    if (size.scaled) {
-        ComPtr<IWICBitmapScaler> scaler;
-        ENSURE(factory->CreateBitmapScaler(&scaler));
-        ENSURE(scaler->Initialize(source.Get(), size.width, size.height,
-                                  WICBitmapInterpolationModeFant));
-        source = scaler;
-    }
-
-    // Black everywhere, the picture copied in from row 1, column 1: a
-    // one-pixel frame on every side.
-    const UINT framed_width = size.width + 2, framed_height = size.height + 2;
-    std::vector<UINT32> pixels(std::size_t(framed_width) * framed_height, 0xFF000000u);
-    const UINT stride = framed_width * 4;
-    const UINT length = UINT(pixels.size() - (framed_width + 1)) * 4;
-    ENSURE(source->CopyPixels(nullptr, stride, length,
-                              reinterpret_cast<BYTE*>(pixels.data() + framed_width + 1)));
-
-    BITMAPINFOHEADER header = {};
-    header.biSize = sizeof(header);
-    header.biWidth = LONG(framed_width);
-    header.biHeight = -LONG(framed_height);
-    header.biPlanes = 1;
-    header.biBitCount = 32;
-    header.biCompression = BI_RGB;
-    const HDC dc = GetDC(handler.page_window);
-    if (!dc)
-        return E_FAIL;
-    const HBITMAP bitmap = CreateDIBitmap(dc, &header, CBM_INIT, pixels.data(),
-                                          reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS);
-    ReleaseDC(handler.page_window, dc);
-    if (!bitmap)
-        return E_OUTOFMEMORY;
-    set_picture(handler, bitmap);
-    return S_OK;
-}
-
 void show_control(HWND window, int id, bool show)
 {
     if (const HWND control = GetDlgItem(window, id))
         ShowWindow(control, show ? SW_SHOW : SW_HIDE);
 }
 
-// Shows books[current_book]: its fields for a valid book, only its file
-// name and the message for any other file.
-void show_book(Quirebinder& handler)
+// The cover's frame: one black pixel on every side.
+constexpr Frame COVER_FRAME = {1, 0xFF000000u};
+
+}  // namespace
+
+PropertyPage::PropertyPage(const std::vector<ComPtr<MobiBook>>& books, IUnknown* owner)
+    : books_(books), owner_(owner)
 {
-    if (handler.current_book >= handler.books.size())
+}
+
+HWND PropertyPage::picture_control() const
+{
+    return GetDlgItem(window_, IDC_COVER);
+}
+
+void PropertyPage::set_picture(HBITMAP picture)
+{
+    const HWND control = picture_control();
+    const auto previous = reinterpret_cast<HBITMAP>(SendMessageW(
+        control, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture)));
+    if (previous && previous != initial_cover_image_ && previous != picture)
+        DeleteObject(previous);
+    // The control may show a copy of picture (or nothing at all).
+    const auto shown =
+        reinterpret_cast<HBITMAP>(SendMessageW(control, STM_GETIMAGE, IMAGE_BITMAP, 0));
+    if (picture && picture != initial_cover_image_ && picture != shown)
+        DeleteObject(picture);
+}
+
+HRESULT PropertyPage::show_cover(MobiBook& book)
+{
+    if (!book.is_valid() || book.cover_size == 0) {
+        set_picture(initial_cover_image_);
+        return S_OK;
+    }
+    RECT rect = {};
+    if (!GetWindowRect(picture_control(), &rect) || rect.right - rect.left <= 2 ||
+        rect.bottom - rect.top <= 2)
+        return E_FAIL;
+    HBITMAP bitmap = nullptr;
+    RETURN_IF_FAILED(cover_bitmap(book, UINT(rect.right - rect.left), UINT(rect.bottom - rect.top),
+                                  FitRule::grow, COVER_FRAME, &bitmap));
+    set_picture(bitmap);
+    return S_OK;
+}
+
+void PropertyPage::show_book()
+{
+    if (current_book_ >= books_.size())
         return;
-    MobiBook* book = handler.books[handler.current_book];
-    const HWND window = handler.page_window;
-    const bool valid = book->is_valid();
+    MobiBook& book = *books_[current_book_].Get();
+    const bool valid = book.is_valid();
     for (int id = IDC_BOOK_FIRST; id <= IDC_BOOK_LAST; ++id)
-        show_control(window, id, valid);
+        show_control(window_, id, valid);
     for (int id = IDC_INVALID_FIRST; id <= IDC_INVALID_LAST; ++id)
-        show_control(window, id, !valid);
-    SetDlgItemTextW(window, IDC_FILE_NAME, book->file_name.c_str());
+        show_control(window_, id, !valid);
+    SetDlgItemTextW(window_, IDC_FILE_NAME, book.file_name.c_str());
     if (!valid)
         return;
     for (const TextField& field : TEXT_FIELDS)
-        SetDlgItemTextW(window, field.id, (book->*field.text).c_str());
+        SetDlgItemTextW(window_, field.id, (book.*field.text).c_str());
     for (const FlagField& field : FLAG_FIELDS)
-        CheckDlgButton(window, field.id, book->*field.flag ? BST_CHECKED : BST_UNCHECKED);
-    EnableWindow(GetDlgItem(window, IDC_SAVE_SOURCE), book->source_size > 0);
-    show_cover(handler, book);
+        CheckDlgButton(window_, field.id, book.*field.flag ? BST_CHECKED : BST_UNCHECKED);
+    EnableWindow(GetDlgItem(window_, IDC_SAVE_SOURCE), book.source_size > 0);
+    show_cover(book);
 }
 
-void init_page(Quirebinder& handler)
+void PropertyPage::init()
 {
-    const HWND window = handler.page_window;
-    handler.current_book = 0;
-    handler.initial_cover_image = reinterpret_cast<HBITMAP>(
-        SendDlgItemMessageW(window, IDC_COVER, STM_GETIMAGE, IMAGE_BITMAP, 0));
-    const HWND updown = GetDlgItem(window, IDC_BOOK_UPDOWN);
-    if (handler.books.size() < 2) {
+    current_book_ = 0;
+    initial_cover_image_ = reinterpret_cast<HBITMAP>(
+        SendDlgItemMessageW(window_, IDC_COVER, STM_GETIMAGE, IMAGE_BITMAP, 0));
+    const HWND updown = GetDlgItem(window_, IDC_BOOK_UPDOWN);
+    if (books_.size() < 2) {
         ShowWindow(updown, SW_HIDE);
     } else {
         // A reversed range: the down arrow (and the Down key in the file
         // name) steps to the next file, the up arrow back; no wrap-around.
         SendMessageW(updown, UDM_SETBUDDY,
-                     reinterpret_cast<WPARAM>(GetDlgItem(window, IDC_FILE_NAME)), 0);
-        SendMessageW(updown, UDM_SETRANGE32, WPARAM(handler.books.size() - 1), 0);
+                     reinterpret_cast<WPARAM>(GetDlgItem(window_, IDC_FILE_NAME)), 0);
+        SendMessageW(updown, UDM_SETRANGE32, WPARAM(books_.size() - 1), 0);
         SendMessageW(updown, UDM_SETPOS32, 0, 0);
     }
-    show_book(handler);
+    show_book();
 }
 
-void step_to(Quirebinder& handler, const NMUPDOWN& change)
+void PropertyPage::step_to(const NMUPDOWN& change)
 {
-    const LONGLONG last = LONGLONG(handler.books.size()) - 1;
+    const LONGLONG last = LONGLONG(books_.size()) - 1;
     LONGLONG index = LONGLONG(change.iPos) + change.iDelta;
     index = index < 0 ? 0 : (index > last ? last : index);
-    handler.current_book = UINT(index);
-    show_book(handler);
+    current_book_ = UINT(index);
+    show_book();
 }
 
 // The sheet destroys the page's dialog before it releases the page, so the
@@ -221,40 +148,36 @@ void step_to(Quirebinder& handler, const NMUPDOWN& change)
 // a cover is deleted, and so is the template's picture, which the static
 // control loaded from the dialog template but does not delete itself (not
 // under Wine, at least); the control holds nothing that it could delete again.
-void release_pictures(Quirebinder& handler)
+void PropertyPage::release_pictures()
 {
     const auto shown = reinterpret_cast<HBITMAP>(
-        SendMessageW(picture_control(handler), STM_SETIMAGE, IMAGE_BITMAP, 0));
-    if (shown && shown != handler.initial_cover_image)
+        SendMessageW(picture_control(), STM_SETIMAGE, IMAGE_BITMAP, 0));
+    if (shown && shown != initial_cover_image_)
         DeleteObject(shown);
-    if (handler.initial_cover_image)
-        DeleteObject(handler.initial_cover_image);
-    handler.initial_cover_image = nullptr;
-    handler.page_window = nullptr;
+    if (initial_cover_image_)
+        DeleteObject(initial_cover_image_);
+    initial_cover_image_ = nullptr;
+    window_ = nullptr;
 }
 
-Quirebinder* handler_of(HWND window)
-{
-    return reinterpret_cast<Quirebinder*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-}
-
-}  // namespace
-
-HRESULT add_property_page(Quirebinder& handler, LPFNSVADDPROPSHEETPAGE add_page, LPARAM param)
+HRESULT PropertyPage::add(const std::vector<ComPtr<MobiBook>>& books, IUnknown* owner,
+                          LPFNSVADDPROPSHEETPAGE add_page, LPARAM param)
 {
     INITCOMMONCONTROLSEX classes = {sizeof(classes), ICC_UPDOWN_CLASS | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&classes);
 
+    // Owned by the sheet's page from here: its release callback deletes it.
+    std::unique_ptr<PropertyPage> made(new PropertyPage(books, owner));
     PROPSHEETPAGEW record = {};
     record.dwSize = sizeof(record);
     record.dwFlags = PSP_USECALLBACK;
     record.hInstance = g_module.instance;
     record.pszTemplate = MAKEINTRESOURCEW(IDD_MOBI_PAGE);
-    record.pfnDlgProc = page_dialog_proc;
-    record.lParam = reinterpret_cast<LPARAM>(&handler);
-    record.pfnCallback = page_callback;
+    record.pfnDlgProc = dialog_proc;
+    record.lParam = reinterpret_cast<LPARAM>(made.get());
+    record.pfnCallback = callback;
 
-    // The page keeps the context for its controls; page_callback releases it.
+    // The page keeps the context for its controls; the callback releases it.
     ModuleContext context;
     if (context.valid()) {
         record.dwFlags |= PSP_USEFUSIONCONTEXT;
@@ -268,44 +191,45 @@ HRESULT add_property_page(Quirebinder& handler, LPFNSVADDPROPSHEETPAGE add_page,
     if (!page)
         return E_OUTOFMEMORY;
     context.release();
+    made.release();
 
-    handler.AddRef();
     if (add_page(page, param))
         return S_OK;
-    DestroyPropertySheetPage(page);  // its release callback gives the reference back
+    DestroyPropertySheetPage(page);  // its release callback deletes the page
     return E_FAIL;
 }
 
-INT_PTR CALLBACK page_dialog_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
+INT_PTR CALLBACK PropertyPage::dialog_proc(HWND window, UINT message, WPARAM wparam,
+                                           LPARAM lparam)
 {
     try {
         if (message == WM_INITDIALOG) {
             const auto* record = reinterpret_cast<const PROPSHEETPAGEW*>(lparam);
-            if (auto* handler = record ? reinterpret_cast<Quirebinder*>(record->lParam) : nullptr) {
-                handler->page_window = window;
-                SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(handler));
+            if (auto* page = record ? reinterpret_cast<PropertyPage*>(record->lParam) : nullptr) {
+                page->window_ = window;
+                SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(page));
             }
         }
-        Quirebinder* handler = handler_of(window);
-        if (!handler)
+        auto* page = reinterpret_cast<PropertyPage*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (!page)
             return FALSE;
         switch (message) {
         case WM_INITDIALOG:
-            init_page(*handler);
+            page->init();
             return TRUE;
         case WM_NOTIFY: {
             const auto* header = reinterpret_cast<const NMHDR*>(lparam);
             if (header && header->idFrom == IDC_BOOK_UPDOWN && header->code == UDN_DELTAPOS)
-                step_to(*handler, *reinterpret_cast<const NMUPDOWN*>(lparam));
+                page->step_to(*reinterpret_cast<const NMUPDOWN*>(lparam));
             return FALSE;
         }
         case WM_COMMAND:
-            if (wparam == IDC_SAVE_SOURCE)
-                save_source(*handler);
+            if (wparam == IDC_SAVE_SOURCE && page->current_book_ < page->books_.size())
+                save_source(window, *page->books_[page->current_book_].Get());
             return FALSE;
         case WM_DESTROY:
-            if (handler->page_window == window)
-                release_pictures(*handler);
+            if (page->window_ == window)
+                page->release_pictures();
             return FALSE;
         default:
             return FALSE;
@@ -315,25 +239,24 @@ INT_PTR CALLBACK page_dialog_proc(HWND window, UINT message, WPARAM wparam, LPAR
     }
 }
 
-UINT CALLBACK page_callback(HWND window, UINT message, LPPROPSHEETPAGEW page)
+UINT CALLBACK PropertyPage::callback(HWND, UINT message, LPPROPSHEETPAGEW record)
 {
-    if (message != PSPCB_RELEASE || !page)
+    if (message != PSPCB_RELEASE || !record)
         return 1;
     try {
-        auto* handler = reinterpret_cast<Quirebinder*>(page->lParam);
-        if (!handler)
+        auto* page = reinterpret_cast<PropertyPage*>(record->lParam);
+        if (!page)
             return 1;
-        if (handler->page_window && IsWindow(handler->page_window))
-            set_picture(*handler, handler->initial_cover_image);
-        handler->initial_cover_image = nullptr;
-        if (window)
-            SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-        if ((page->dwFlags & PSP_USEFUSIONCONTEXT) && page->hActCtx) {
-            ReleaseActCtx(page->hActCtx);
-            page->hActCtx = nullptr;
+        if (page->window_ && IsWindow(page->window_)) {
+            page->set_picture(page->initial_cover_image_);
+            SetWindowLongPtrW(page->window_, GWLP_USERDATA, 0);
         }
-        page->lParam = 0;
-        handler->Release();
+        if ((record->dwFlags & PSP_USEFUSIONCONTEXT) && record->hActCtx) {
+            ReleaseActCtx(record->hActCtx);
+            record->hActCtx = nullptr;
+        }
+        record->lParam = 0;
+        delete page;  // and with it the books and the owner's reference
     } catch (...) {
     }
     return 1;

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "book/mobi_book.h"
-#include "handler/quirebinder.h"
 #include "server/module_context.h"
 #include "server/com_boundary.h"
 #include "server/file_identity.h"
@@ -140,11 +139,8 @@ void propose_zip_name(wchar_t* buffer)
     lstrcpyW(PathFindExtensionW(buffer), L".zip");
 }
 
-HRESULT save_source(Quirebinder& handler)
+HRESULT save_source(HWND owner, MobiBook& book)
 {
-    if (handler.current_book >= handler.books.size())
-        return E_UNEXPECTED;
-    MobiBook& book = *handler.books[handler.current_book];
     // The button is only enabled for these; a command sent anyway changes nothing.
     if (!book.is_valid() || book.source_size == 0)
         return E_INVALIDARG;
@@ -157,7 +153,7 @@ HRESULT save_source(Quirebinder& handler)
 
         OPENFILENAMEW dialog = {};
         dialog.lStructSize = sizeof(dialog);
-        dialog.hwndOwner = handler.page_window;
+        dialog.hwndOwner = owner;
         dialog.lpstrFilter = L"ZIP Files\0*.zip\0All Files\0*.*\0";
         dialog.nFilterIndex = 0;
         dialog.lpstrFile = buffer.data();
@@ -177,6 +173,6 @@ HRESULT save_source(Quirebinder& handler)
         return write_source_file(book, buffer.data());
     });
     if (FAILED(hr) && !cancelled)
-        MessageBoxW(handler.page_window, L"Save Failed.", book.file_name.c_str(), MB_OK);
+        MessageBoxW(owner, L"Save Failed.", book.file_name.c_str(), MB_OK);
     return hr;
 }

@@ -5,7 +5,6 @@
 #include <windows.h>
 
 class MobiBook;
-class Quirebinder;
 
 // What write_source_file answers for a target that is the book file itself.
 constexpr HRESULT SAVE_E_TARGET_IS_BOOK = E_ACCESSDENIED;
@@ -27,9 +26,10 @@ HRESULT write_source_file(MobiBook& book, const wchar_t* target);
 // must have room for the path and four more characters.
 void propose_zip_name(wchar_t* buffer);
 
-// The page's "Save Source..." command for the book it shows: a Save As
+// The page's "Save Source..." command for the book it shows, the dialog and
+// any message owned by the page's window owner: a Save As
 // dialog proposing the book's path with ".zip", then write_source_file. A
 // cancelled dialog gives HRESULT_FROM_WIN32(ERROR_CANCELLED) without a
 // message; any failure after it shows "Save Failed." with the book's file
 // name as caption.
-HRESULT save_source(Quirebinder& handler);
+HRESULT save_source(HWND owner, MobiBook& book);

@@ -167,7 +167,7 @@ bool write_texts(const std::wstring& path, const Bytes& bytes)
     *stream.GetAddressOf() = SHCreateMemStream(bytes.empty() ? nullptr : bytes.data(), UINT(bytes.size()));
     if (!stream)
         return false;
-    MobiBook* book = new MobiBook(stream.Get());
+    const ComPtr<MobiBook> book = new_book(stream.Get());
     if (book->is_valid()) {
         for (const std::wstring* text : {&book->title, &book->creator, &book->publisher, &book->created_date,
                                          &book->published_date, &book->language}) {
@@ -176,18 +176,15 @@ bool write_texts(const std::wstring& path, const Bytes& bytes)
             out.insert(out.end(), {0, 0});
         }
     }
-    book->Release();
     return write_file(path, out);
 }
 
 // The analysis on its own: the module's own book code, linked in.
 HRESULT analysis_status(IStream* stream)
 {
-    MobiBook* book = new MobiBook(stream);
+    const ComPtr<MobiBook> book = new_book(stream);
     book->is_valid();
-    const HRESULT status = book->status;
-    book->Release();
-    return status;
+    return book->status;
 }
 
 // A new preview handler over stream in parent: Initialize, SetWindow,

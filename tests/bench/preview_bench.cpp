@@ -33,7 +33,7 @@
 
 #include "book/mobi_book.h"
 #include "host/preview_host.h"
-#include "preview/cover_decode.h"
+#include "imaging/fitted_picture.h"
 #include "preview/preview_handler.h"
 #include "tests/bench/bench_support.h"
 #include "tests/bench/private_bytes.h"
@@ -127,26 +127,6 @@ ComPtr<IStream> memory_stream(const bench::Bytes& bytes)
     return ComPtr<IStream>(SHCreateMemStream(bytes.data(), UINT(bytes.size())));
 }
 
-// The highest private bytes of the process while work runs, in KiB.
-template <class Work>
-SIZE_T peak_kb_during(Work work)
-{
-    std::atomic<bool> done{false};
-    std::atomic<SIZE_T> peak{private_kb()};
-    std::thread sampler([&] {
-        while (!done) {
-            const SIZE_T now = private_kb();
-            if (now > peak)
-                peak = now;
-            Sleep(1);
-        }
-    });
-    work();
-    done = true;
-    sampler.join();
-    return std::max(peak.load(), private_kb());
-}
-
 // DoPreview to the pane drawn, in ms; false when the handler showed nothing.
 bool preview_once(IClassFactory* factory, const bench::Bytes& book, double* ms)
 {
@@ -182,7 +162,7 @@ bool thumbnail_once(const bench::Bytes& book, double* ms)
     return true;
 }
 
-// decode_cover's peak above the process before it, in MB, through Wine's
+// The preview's cover decode's peak above the process before it, in MB, through Wine's
 // decoder of book's cover, or through the tests' own decoder that scales.
 bool cover_decode_peak(const bench::Bytes& book, bool scaling, double* mb)
 {
@@ -199,14 +179,18 @@ bool cover_decode_peak(const bench::Bytes& book, bool scaling, double* mb)
             return false;
         *frame.GetAddressOf() = own = new ScalingFrame(factory.Get(), picture.Get(), {1, 2, 4, 8}, Rounding::up);
     } else {
-        ComPtr<MobiBook> source;
-        *source.GetAddressOf() = new MobiBook(memory_stream(book).Get());
+        const ComPtr<MobiBook> source = new_book(memory_stream(book).Get());
         if (!source->is_valid() || FAILED(source->get_cover_image(&frame, factory.Get())))
             return false;
     }
     HRESULT hr = E_FAIL;
     const SIZE_T before = private_kb();
-    const SIZE_T peak = peak_kb_during([&] { hr = decode_cover(factory.Get(), frame.Get(), cover); });
+    const SIZE_T peak = peak_kb_during([&] {
+        ComPtr<IWICBitmapSource> fitted;
+        hr = fit_frame(factory.Get(), frame.Get(), COVER_LIMIT, COVER_LIMIT, FitRule::shrink, fitted);
+        if (SUCCEEDED(hr))
+            hr = factory->CreateBitmapFromSource(fitted.Get(), WICBitmapCacheOnLoad, &cover);
+    });
     *mb = double(peak > before ? peak - before : 0) / 1024.0;
     return SUCCEEDED(hr) && (!own || own->scaled_copies == 1);
 }

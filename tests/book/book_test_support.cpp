@@ -149,16 +149,12 @@ STDMETHODIMP TestStream::Clone(IStream** out)
 
 ComPtr<MobiBook> book_on(const std::wstring& path)
 {
-    ComPtr<MobiBook> book;
-    *book.GetAddressOf() = new MobiBook(path.c_str());
-    return book;
+    return new_book(path.c_str());
 }
 
 ComPtr<MobiBook> book_on(IStream* stream)
 {
-    ComPtr<MobiBook> book;
-    *book.GetAddressOf() = new MobiBook(stream);
-    return book;
+    return new_book(stream);
 }
 
 ComPtr<IStream> open_read_only(const std::wstring& path)

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "book/mobi_book.h"
-#include "handler/quirebinder.h"
+#include "handler/book_handler.h"
 #include "tests/support/mobi_builder.h"
 #include "tests/support/module_under_test.h"
 
@@ -78,17 +78,17 @@ inline ULONG other_references(IUnknown* object)
 // The handler behind any of its interfaces. The test program is built from
 // the same sources as the module, so the object's layout is the same.
 template <class I>
-Quirebinder* handler_of(I* any)
+BookHandler* handler_of(I* any)
 {
     ComPtr<IShellExtInit> init;
     EXPECT_EQ(S_OK, any->QueryInterface(IID_PPV_ARGS(&init)));
-    return static_cast<Quirebinder*>(init.Get());
+    return static_cast<BookHandler*>(init.Get());
 }
 
-inline std::vector<std::wstring> book_paths(Quirebinder* handler)
+inline std::vector<std::wstring> book_paths(BookHandler* handler)
 {
     std::vector<std::wstring> paths;
-    for (MobiBook* book : handler->books)
+    for (const ComPtr<MobiBook>& book : handler->books)
         paths.push_back(book->file_path);
     return paths;
 }

@@ -10,59 +10,13 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "handler/thumbnail_fit.h"
 #include "tests/handler/handler_test_support.h"
 #include "tests/support/process_counts.h"
 #include "tests/support/propsys_stand_in.h"
 
 using namespace handler_test;
 
-static bool operator==(const ThumbnailSize& a, const ThumbnailSize& b)
-{
-    return a.width == b.width && a.height == b.height;
-}
-
-static std::ostream& operator<<(std::ostream& out, const ThumbnailSize& size)
-{
-    return out << size.width << " x " << size.height;
-}
-
 namespace {
-
-TEST(ThumbnailFit, KeepsTheAspectRatioWithScreenOrOriginalSize)
-{
-    for (std::uint32_t flags : {0x40u, 0x20u, 0x240u}) {
-        EXPECT_EQ((ThumbnailSize{192, 256}), fit_thumbnail(600, 800, 256, 256, flags));
-        EXPECT_EQ((ThumbnailSize{256, 154}), fit_thumbnail(1000, 600, 256, 256, flags));
-        EXPECT_EQ((ThumbnailSize{171, 256}), fit_thumbnail(800, 1200, 256, 256, flags));
-        EXPECT_EQ((ThumbnailSize{75, 100}), fit_thumbnail(600, 800, 100, 100, flags));
-        EXPECT_EQ((ThumbnailSize{256, 256}), fit_thumbnail(512, 512, 256, 256, flags));
-        // Never enlarged.
-        EXPECT_EQ((ThumbnailSize{120, 160}), fit_thumbnail(120, 160, 256, 256, flags));
-        EXPECT_EQ((ThumbnailSize{100, 50}), fit_thumbnail(100, 50, 256, 256, flags));
-        // Never a side of 0.
-        EXPECT_EQ((ThumbnailSize{1, 256}), fit_thumbnail(1, 1000, 256, 256, flags));
-        EXPECT_EQ((ThumbnailSize{256, 1}), fit_thumbnail(1000, 1, 256, 256, flags));
-    }
-}
-
-TEST(ThumbnailFit, WithoutThoseFlagsTheBoxIsTheSize)
-{
-    EXPECT_EQ((ThumbnailSize{100, 100}), fit_thumbnail(600, 800, 100, 100, 0));
-    EXPECT_EQ((ThumbnailSize{100, 100}), fit_thumbnail(600, 800, 100, 100, 0x0004));  // ASPECT
-    EXPECT_EQ((ThumbnailSize{300, 200}), fit_thumbnail(30, 20, 300, 200, 0x0200));
-}
-
-TEST(ThumbnailFit, AbsurdSizesDoNotWrap)
-{
-    EXPECT_EQ((ThumbnailSize{1, 256}), fit_thumbnail(1, 100000000, 256, 256, 0x40));
-    EXPECT_EQ((ThumbnailSize{256, 1}), fit_thumbnail(100000000, 1, 256, 256, 0x40));
-    // 2000 × 3,000,000 does not fit in 32 bits.
-    EXPECT_EQ((ThumbnailSize{1500, 2000}), fit_thumbnail(3000000, 4000000, 2000, 2000, 0x40));
-    EXPECT_EQ((ThumbnailSize{2000, 1500}), fit_thumbnail(4000000, 3000000, 2000, 2000, 0x40));
-    EXPECT_EQ((ThumbnailSize{256, 256}),
-              fit_thumbnail(0xFFFFFFFFu, 0xFFFFFFFFu, 256, 256, 0x40));
-}
 
 class Thumbnails : public ::testing::Test {
 protected:

@@ -162,7 +162,7 @@ TEST_F(Wiring, OneFailureIsReportedAndLoggedOnce)
                           system_function<void*>(L"gdi32.dll", "CreateDIBSection"));
              return hr;
          },
-         E_OUTOFMEMORY, "thumbnail.cpp"},
+         E_OUTOFMEMORY, "dib.cpp"},
         {"cover that does not decode",
          [&] {
              ComPtr<IThumbnailProvider> provider =
@@ -305,7 +305,7 @@ TEST_F(Wiring, FailedPropertyStoreBuildsAreNotCached)
     ComPtr<IPropertyStorage> storage;
     EXPECT_EQ(STAND_IN_FAILURE,
               sets->Open(FMTID_SummaryInformation, STGM_READ | STGM_SHARE_EXCLUSIVE, &storage));
-    Quirebinder* handler = handler_of(sets.Get());
+    BookHandler* handler = handler_of(sets.Get());
     const IPropertyStore* kept = handler->property_store.Get();
     EXPECT_TRUE(kept);
     EXPECT_FALSE(handler->property_set_storage);

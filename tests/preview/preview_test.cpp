@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <thread>
 
-#include "handler/thumbnail_fit.h"
+#include "imaging/fit.h"
 #include "host/png_file.h"
 #include "host/preview_host.h"
 #include "preview/preview_handler.h"
@@ -227,10 +227,10 @@ TEST(PreviewCaptures, WideAndTallPanesOfEachKindOfBook)
             // The box: two fifths of the pane beside or above the text,
             // 10 pixels of margin at 96 dpi; the frame is one pixel.
             const bool wide = pane.width > pane.height;
-            const ThumbnailSize fitted = fit_thumbnail(
+            const PictureSize fitted = fit_picture(
                 c.cover_width, c.cover_height,
                 UINT(wide ? (pane.width - 30) * 2 / 5 : pane.width - 20) - 2,
-                UINT(wide ? pane.height - 20 : (pane.height - 30) * 2 / 5) - 2, IEIFLAG_ORIGSIZE);
+                UINT(wide ? pane.height - 20 : (pane.height - 30) * 2 / 5) - 2, FitRule::shrink);
             const LONG w = LONG(fitted.width) + 2, h = LONG(fitted.height) + 2;
             const LONG x = wide ? 10 : (pane.width - w) / 2, y = 10;
             const DWORD frame = shot.at(x, y);

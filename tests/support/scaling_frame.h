@@ -12,7 +12,7 @@
 #include <atomic>
 #include <vector>
 
-#include "preview/source_transform.h"
+#include "imaging/source_transform.h"
 
 enum class Rounding { up, down, nearest };
 

@@ -1,5 +1,6 @@
 // The shell handler: one object serving every shell interface of the module
-// for the file (or the selected files) it was initialised with.
+// but the search filter's and the preview's, for the file (or the selected
+// files) it was initialised with.
 #pragma once
 
 #include <windows.h>
@@ -11,11 +12,10 @@
 
 #include <vector>
 
+#include "book/mobi_book.h"
 #include "server/unknown.h"
 
-class MobiBook;
-
-class Quirebinder : public CUnknown,
+class BookHandler : public CUnknown,
                     public IShellExtInit,
                     public IInitializeWithStream,
                     public IInitializeWithFile,
@@ -27,8 +27,8 @@ class Quirebinder : public CUnknown,
                     public IPropertyStore,
                     public IPropertyStoreCapabilities {
 public:
-    Quirebinder();
-    ~Quirebinder() override;
+    BookHandler();
+    ~BookHandler() override;
 
     // IUnknown
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
@@ -85,14 +85,8 @@ public:
     void release_books();
 
     // Books of the files the object was initialised with, in the order
-    // given; owned outright. Empty: not initialised.
-    std::vector<MobiBook*> books;
-    // The book the property page shows.
-    UINT current_book;
-    // The property page's dialog, once it exists.
-    HWND page_window;
-    // The picture the page's cover control held when the page was created.
-    HBITMAP initial_cover_image;
+    // given. Empty: not initialised.
+    std::vector<Microsoft::WRL::ComPtr<MobiBook>> books;
     // Thumbnail made by GetLocation and not yet handed over.
     HBITMAP extracted_bitmap;
     // In-memory store built from the first book, and the property set
@@ -111,6 +105,8 @@ private:
     // The first book, when the property system is bound and that book is
     // valid; null otherwise.
     MobiBook* property_book();
+    // The first book, when it is valid and has a cover; null otherwise.
+    MobiBook* cover_book();
     // Builds property_store from the first book if it is not built yet and,
     // with for_set_storage, the adapter over it. The store's author value is
     // the author list, or the single creator text when the store is first

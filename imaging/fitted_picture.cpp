@@ -1,15 +1,10 @@
-// The preview's cover decode: the decoder's own scaling where it offers one
-// that keeps the cover sharp, else one decode and one scaling.
-#include "preview/cover_decode.h"
-
-#include <shlobj.h>
+// Fitting a decoded picture: the decoder's own scaling where it offers one
+// that keeps the picture sharp, then one conversion and one Fant scaling.
+#include "imaging/fitted_picture.h"
 
 #include <cstdint>
 
-#include "book/imaging.h"
-#include "handler/thumbnail_fit.h"
-#include "preview/preview_book.h"
-#include "preview/source_transform.h"
+#include "imaging/source_transform.h"
 #include "server/log.h"
 
 using Microsoft::WRL::ComPtr;
@@ -29,7 +24,7 @@ bool is_indexed(REFGUID format)
 // the answer falls short (a decoder may round down); false when no request
 // short of the full size gets one.
 bool closest_size_at_least(IWICBitmapSourceTransform* transform, UINT full_width,
-                           UINT full_height, const ThumbnailSize& fitted, UINT& width, UINT& height)
+                           UINT full_height, const PictureSize& fitted, UINT& width, UINT& height)
 {
     // fitted is at least 1 a side and full below 2^32: at most 33 requests.
     for (std::uint64_t scale = 1;; scale *= 2) {
@@ -45,12 +40,12 @@ bool closest_size_at_least(IWICBitmapSourceTransform* transform, UINT full_width
 }
 
 // The decoder's own scaled decoding (IWICBitmapSourceTransform), where it
-// offers it at a size below the full one and not below fitted (the pane never
-// draws the cover larger, so it stays sharp). image becomes that smaller
-// bitmap, in the decoder's closest format to 32-bit BGR; left as it is
-// otherwise, for the single decode and scaling.
+// offers it at a size below the full one and not below fitted (the surface
+// never draws the picture larger, so it stays sharp). image becomes that
+// smaller bitmap, in the decoder's closest format to 32-bit BGR; left as it
+// is otherwise, for the single decode and scaling.
 void decode_scaled(IWICImagingFactory* factory, UINT full_width, UINT full_height,
-                   const ThumbnailSize& fitted, ComPtr<IWICBitmapSource>& image)
+                   const PictureSize& fitted, ComPtr<IWICBitmapSource>& image)
 {
     ComPtr<IWICBitmapSourceTransform> transform;
     if (FAILED(image.As(&transform)))
@@ -90,21 +85,37 @@ void decode_scaled(IWICImagingFactory* factory, UINT full_width, UINT full_heigh
 
 }  // namespace
 
-HRESULT decode_cover(IWICImagingFactory* factory, IWICBitmapSource* frame, ComPtr<IWICBitmap>& cover)
+HRESULT convert_to_bgr32(IWICImagingFactory* factory, ComPtr<IWICBitmapSource>& source)
 {
-    cover.Reset();
+    WICPixelFormatGUID format;
+    ENSURE(source->GetPixelFormat(&format));
+    if (IsEqualGUID(format, GUID_WICPixelFormat32bppBGR))
+        return S_OK;
+    ComPtr<IWICFormatConverter> converter;
+    ENSURE(factory->CreateFormatConverter(&converter));
+    ENSURE(converter->Initialize(source.Get(), GUID_WICPixelFormat32bppBGR,
+                                 WICBitmapDitherTypeNone, nullptr, 0.0,
+                                 WICBitmapPaletteTypeCustom));
+    source = converter;
+    return S_OK;
+}
+
+HRESULT fit_frame(IWICImagingFactory* factory, IWICBitmapSource* frame, UINT box_width,
+                  UINT box_height, FitRule rule, ComPtr<IWICBitmapSource>& picture)
+{
+    picture.Reset();
     ENSURE_THAT(factory && frame, E_POINTER);
     ComPtr<IWICBitmapSource> image(frame);
     UINT width = 0, height = 0;
     ENSURE(image->GetSize(&width, &height));
     ENSURE_THAT(width != 0 && height != 0, E_FAIL);
-    // The size of the cover whatever the decoder gives: from the full size.
-    const ThumbnailSize fitted = fit_thumbnail(width, height, COVER_LIMIT, COVER_LIMIT, IEIFLAG_ORIGSIZE);
+    // The size drawn whatever the decoder gives: from the full size.
+    const PictureSize fitted = fit_picture(width, height, box_width, box_height, rule);
     if (fitted.width != width || fitted.height != height) {
         decode_scaled(factory, width, height, fitted, image);
         ENSURE(image->GetSize(&width, &height));
     }
-    // Else (or once more, from the decoder's size) one decode, one scaling.
+    // Else (or once more, from the decoder's size) one conversion, one scaling.
     RETURN_IF_FAILED(convert_to_bgr32(factory, image));
     if (fitted.width != width || fitted.height != height) {
         ComPtr<IWICBitmapScaler> scaler;
@@ -114,6 +125,6 @@ HRESULT decode_cover(IWICImagingFactory* factory, IWICBitmapSource* frame, ComPt
         image = scaler;
         RETURN_IF_FAILED(convert_to_bgr32(factory, image));
     }
-    ENSURE(factory->CreateBitmapFromSource(image.Get(), WICBitmapCacheOnLoad, &cover));
+    picture = image;
     return S_OK;
 }
