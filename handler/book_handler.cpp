@@ -43,7 +43,7 @@ const InterfaceEntry interface_table[] = {
 }  // namespace
 
 // The log names the handler by the product's name, as it always has.
-BookHandler::BookHandler() : extracted_bitmap(nullptr)
+BookHandler::BookHandler()
 {
     trace_object(serial(), "Quirebinder");
 }
@@ -51,10 +51,6 @@ BookHandler::BookHandler() : extracted_bitmap(nullptr)
 BookHandler::~BookHandler()
 {
     release_books();
-    if (extracted_bitmap) {
-        DeleteObject(extracted_bitmap);
-        extracted_bitmap = nullptr;
-    }
     trace_object(serial(), "~Quirebinder");
     property_set_storage.Reset();
     property_store.Reset();

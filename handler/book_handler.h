@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "book/mobi_book.h"
+#include "server/unique_handle.h"
 #include "server/unknown.h"
 
 class BookHandler : public CUnknown,
@@ -88,7 +89,7 @@ public:
     // given. Empty: not initialised.
     std::vector<Microsoft::WRL::ComPtr<MobiBook>> books;
     // Thumbnail made by GetLocation and not yet handed over.
-    HBITMAP extracted_bitmap;
+    UniqueBitmap extracted_bitmap;
     // In-memory store built from the first book, and the property set
     // adapter over it.
     Microsoft::WRL::ComPtr<IPropertyStore> property_store;

@@ -36,10 +36,7 @@ STDMETHODIMP BookHandler::GetLocation(LPWSTR path, DWORD path_size, DWORD* prior
         return E_POINTER;
     return guard_boundary(E_UNEXPECTED, [&] {
         ENSURE_THAT(!books.empty(), E_FAIL);
-        if (extracted_bitmap) {
-            DeleteObject(extracted_bitmap);
-            extracted_bitmap = nullptr;
-        }
+        extracted_bitmap.reset();
         MobiBook* book = cover_book();
         if (!book)
             return S_OK;
@@ -54,7 +51,7 @@ STDMETHODIMP BookHandler::GetLocation(LPWSTR path, DWORD path_size, DWORD* prior
         // Without SCREEN or ORIGSIZE the caller wants the box filled.
         const FitRule rule =
             *flags & (IEIFLAG_SCREEN | IEIFLAG_ORIGSIZE) ? FitRule::shrink : FitRule::fill;
-        return make_thumbnail(*book, *size, rule, &extracted_bitmap);
+        return make_thumbnail(*book, *size, rule, extracted_bitmap.out());
     });
 }
 
@@ -63,11 +60,8 @@ STDMETHODIMP BookHandler::Extract(HBITMAP* bitmap)
     trace_object(serial(), "Extract");
     if (!bitmap)
         return E_POINTER;
-    *bitmap = extracted_bitmap;
-    if (!extracted_bitmap)
-        return E_NOTIMPL;
-    extracted_bitmap = nullptr;
-    return S_OK;
+    *bitmap = extracted_bitmap.release();
+    return *bitmap ? S_OK : E_NOTIMPL;
 }
 
 STDMETHODIMP BookHandler::GetThumbnail(UINT cx, HBITMAP* bitmap, WTS_ALPHATYPE* alpha)

@@ -4,34 +4,8 @@
 #include <cstdint>
 
 #include "server/last_error.h"
+#include "server/unique_handle.h"
 #include "server/log.h"
-
-namespace {
-
-// Owns a GDI bitmap until it is handed on.
-class BitmapHolder {
-public:
-    explicit BitmapHolder(HBITMAP bitmap) : bitmap_(bitmap) {}
-    ~BitmapHolder()
-    {
-        if (bitmap_)
-            DeleteObject(bitmap_);
-    }
-    BitmapHolder(const BitmapHolder&) = delete;
-    BitmapHolder& operator=(const BitmapHolder&) = delete;
-
-    HBITMAP release()
-    {
-        HBITMAP bitmap = bitmap_;
-        bitmap_ = nullptr;
-        return bitmap;
-    }
-
-private:
-    HBITMAP bitmap_;
-};
-
-}  // namespace
 
 HRESULT make_dib(IWICBitmapSource* picture, Frame frame, HBITMAP* out)
 {
@@ -61,7 +35,7 @@ HRESULT make_dib(IWICBitmapSource* picture, Frame frame, HBITMAP* out)
     ReleaseDC(nullptr, screen);
     // The call allocates; it can fail without setting a last error.
     const HRESULT made = created && bits ? S_OK : last_error_or(E_OUTOFMEMORY);
-    BitmapHolder bitmap(created);
+    UniqueBitmap bitmap(created);
     ENSURE(made);
 
     // The frame: every pixel in its colour, then the picture copied in from

@@ -363,8 +363,6 @@ TEST(TextReaderTest, BooksThatEndEarly)
     MobiFile bad_entry = edited([](MobiBuilder&) {}, {1000, false, 1});
     bad_entry.put(bad_entry.offsets[3] - 2, Bytes{0xFF, 0x7F});  // a trailing entry larger than its record
     MobiFile short_text = edited([](MobiBuilder& b) { b.text_length = 1234; });
-    // Records of one code each for 2,048 bytes: the text stops at the last
-    // whole record within 64 bytes per byte of the file.
     const struct {
         const char* name;
         Bytes book;
