@@ -17,6 +17,7 @@
 #include "resources/resource.h"
 #include "server/log.h"
 #include "server/module.h"
+#include "server/ui_language.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -157,6 +158,42 @@ HRESULT show_cover(Quirebinder& handler, MobiBook* book)
     return S_OK;
 }
 
+// The fields of the book's own words read in the book's direction: where
+// it differs from the page's (a right-to-left book on a left-to-right page,
+// or the other way round in a mirrored page), right-aligned with reversed
+// reading order, which a mirrored window reads the other way. An edit
+// control takes its alignment only when it is made, so a field of the other
+// direction is made anew in the old one's place.
+const int BOOK_WORDS_FIELDS[] = {IDC_TITLE, IDC_CREATOR, IDC_PUBLISHER};
+
+void set_direction(HWND window, int id, bool reversed)
+{
+    const HWND old = GetDlgItem(window, id);
+    if (!old)
+        return;
+    const DWORD ex_style = DWORD(GetWindowLongW(old, GWL_EXSTYLE));
+    if (((ex_style & WS_EX_RTLREADING) != 0) == reversed)
+        return;
+    DWORD style = DWORD(GetWindowLongW(old, GWL_STYLE)) & ~DWORD(ES_RIGHT);
+    const DWORD new_ex_style = reversed ? (ex_style | WS_EX_RTLREADING | WS_EX_RIGHT)
+                                        : (ex_style & ~DWORD(WS_EX_RTLREADING | WS_EX_RIGHT));
+    if (reversed)
+        style |= ES_RIGHT;
+    RECT rect = {};
+    GetWindowRect(old, &rect);
+    // Two points, a rectangle: mapped into a mirrored window, left stays left.
+    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&rect), 2);
+    const HWND made = CreateWindowExW(
+        new_ex_style & ~DWORD(WS_EX_LAYOUTRTL), L"EDIT", L"", style, rect.left, rect.top,
+        rect.right - rect.left, rect.bottom - rect.top, window,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), g_module.instance, nullptr);
+    if (!made)
+        return;
+    SendMessageW(made, WM_SETFONT, SendMessageW(old, WM_GETFONT, 0, 0), FALSE);
+    SetWindowPos(made, old, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    DestroyWindow(old);
+}
+
 void show_control(HWND window, int id, bool show)
 {
     if (const HWND control = GetDlgItem(window, id))
@@ -179,6 +216,9 @@ void show_book(Quirebinder& handler)
     SetDlgItemTextW(window, IDC_FILE_NAME, book->file_name.c_str());
     if (!valid)
         return;
+    const bool mirrored = (GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_LAYOUTRTL) != 0;
+    for (const int id : BOOK_WORDS_FIELDS)
+        set_direction(window, id, book->right_to_left != mirrored);
     for (const TextField& field : TEXT_FIELDS)
         SetDlgItemTextW(window, field.id, (book->*field.text).c_str());
     for (const FlagField& field : FLAG_FIELDS)
@@ -193,6 +233,9 @@ void init_page(Quirebinder& handler)
     handler.current_book = 0;
     handler.initial_cover_image = reinterpret_cast<HBITMAP>(
         SendDlgItemMessageW(window, IDC_COVER, STM_GETIMAGE, IMAGE_BITMAP, 0));
+    // A mirrored page would show the pictures mirrored too.
+    const HWND cover = GetDlgItem(window, IDC_COVER);
+    SetWindowLongW(cover, GWL_EXSTYLE, GetWindowLongW(cover, GWL_EXSTYLE) & ~WS_EX_LAYOUTRTL);
     const HWND updown = GetDlgItem(window, IDC_BOOK_UPDOWN);
     if (handler.books.size() < 2) {
         ShowWindow(updown, SW_HIDE);
@@ -249,7 +292,14 @@ HRESULT add_property_page(Quirebinder& handler, LPFNSVADDPROPSHEETPAGE add_page,
     record.dwSize = sizeof(record);
     record.dwFlags = PSP_USECALLBACK;
     record.hInstance = g_module.instance;
-    record.pszTemplate = MAKEINTRESOURCEW(IDD_MOBI_PAGE);
+    // The page in the user interface's language, found as Windows finds a
+    // program's (server/ui_language.h); else the template Windows finds.
+    if (const DLGTEMPLATE* page_template = ui_dialog(IDD_MOBI_PAGE)) {
+        record.dwFlags |= PSP_DLGINDIRECT;
+        record.pResource = page_template;
+    } else {
+        record.pszTemplate = MAKEINTRESOURCEW(IDD_MOBI_PAGE);
+    }
     record.pfnDlgProc = page_dialog_proc;
     record.lParam = reinterpret_cast<LPARAM>(&handler);
     record.pfnCallback = page_callback;
