@@ -180,9 +180,10 @@ HRESULT PreviewWindow::create(HWND parent, const RECT& rect, PreviewBook book,
 
     ContextActivation active(made->context_);
     // Mirrored in a right-to-left user interface (the cover on the right,
-    // the labels right of their values); the book's own words in its
-    // direction: where that differs from the pane's, right-aligned with
-    // reversed reading order, which a mirrored window reads the other way.
+    // the labels right of their values); the book's own words read in its
+    // direction and aligned to the side its writing starts from:
+    // right-aligned where that differs from the pane's, which a mirrored
+    // pane shows on its left.
     made->mirrored_ = is_right_to_left_language(ui_language());
     made->reversed_ = made->book_.right_to_left != made->mirrored_;
     const HWND window = CreateWindowExW(
@@ -197,7 +198,7 @@ HRESULT PreviewWindow::create(HWND parent, const RECT& rect, PreviewBook book,
         WS_VSCROLL | WS_TABSTOP | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL |
             (made->reversed_ ? ES_RIGHT : 0),
         window, PREVIEW_TEXT_ID,
-        made->reversed_ ? WS_EX_RTLREADING | WS_EX_RIGHT | WS_EX_LEFTSCROLLBAR : 0);
+        made->book_.right_to_left ? WS_EX_RTLREADING : 0);
     ENSURE_THAT(made->edit_ != nullptr, E_FAIL);
     if (made->book_.valid) {
         int id = 0;
@@ -464,7 +465,7 @@ void PreviewWindow::layout()
             title_rect_ = {column.left, column.top, column.right, column.top};
             DrawTextW(dc, book_.title.c_str(), int(book_.title.size()), &title_rect_,
                       DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX | DT_EDITCONTROL |
-                          (reversed_ ? DT_RTLREADING : 0));
+                          (book_.right_to_left ? DT_RTLREADING : 0));
             title_rect_.right = column.right;
             const LONG most = column.top + 3 * title_metrics.tmHeight;
             if (title_rect_.bottom > most)
@@ -504,10 +505,10 @@ void PreviewWindow::paint(HDC target)
     // In a mirrored pane the canvas is mirrored as the window is, and the
     // pictures are copied as they are.
     const DWORD copy = mirrored_ ? SRCCOPY | NOMIRRORBITMAP : SRCCOPY;
-    if (mirrored_)
-        SetLayout(dc, LAYOUT_RTL);
     {
         SelectedObject on_canvas(dc, canvas);
+        if (mirrored_)
+            SetLayout(dc, LAYOUT_RTL);  // across the canvas's width
         FillRect(dc, &client, background_);
         SetBkMode(dc, TRANSPARENT);
         SetTextColor(dc, visuals_.text);
@@ -540,7 +541,7 @@ void PreviewWindow::paint(HDC target)
                 RECT box = title_rect_;
                 DrawTextW(dc, book_.title.c_str(), int(book_.title.size()), &box,
                           DT_WORDBREAK | DT_NOPREFIX | DT_EDITCONTROL | DT_END_ELLIPSIS |
-                              (reversed_ ? DT_RIGHT | DT_RTLREADING : 0));
+                              (reversed_ ? DT_RIGHT : 0) | (book_.right_to_left ? DT_RTLREADING : 0));
             }
         }
         BitBlt(target, 0, 0, client.right, client.bottom, dc, 0, 0, copy);

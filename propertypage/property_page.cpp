@@ -158,27 +158,26 @@ HRESULT show_cover(Quirebinder& handler, MobiBook* book)
     return S_OK;
 }
 
-// The fields of the book's own words read in the book's direction: where
-// it differs from the page's (a right-to-left book on a left-to-right page,
-// or the other way round in a mirrored page), right-aligned with reversed
-// reading order, which a mirrored window reads the other way. An edit
-// control takes its alignment only when it is made, so a field of the other
+// The fields of the book's own words read in the book's direction
+// (right-to-left reading order for a book written so, the bidirectional
+// algorithm placing its runs of other scripts), aligned to the side the
+// book's writing starts from: right-aligned where the book's direction
+// differs from the page's, which a mirrored page shows on its left. An edit
+// control takes its alignment only when it is made, so a field of another
 // direction is made anew in the old one's place.
 const int BOOK_WORDS_FIELDS[] = {IDC_TITLE, IDC_CREATOR, IDC_PUBLISHER};
 
-void set_direction(HWND window, int id, bool reversed)
+void set_direction(HWND window, int id, bool right_to_left, bool right_aligned)
 {
     const HWND old = GetDlgItem(window, id);
     if (!old)
         return;
     const DWORD ex_style = DWORD(GetWindowLongW(old, GWL_EXSTYLE));
-    if (((ex_style & WS_EX_RTLREADING) != 0) == reversed)
+    DWORD style = DWORD(GetWindowLongW(old, GWL_STYLE));
+    if (((ex_style & WS_EX_RTLREADING) != 0) == right_to_left && ((style & ES_RIGHT) != 0) == right_aligned)
         return;
-    DWORD style = DWORD(GetWindowLongW(old, GWL_STYLE)) & ~DWORD(ES_RIGHT);
-    const DWORD new_ex_style = reversed ? (ex_style | WS_EX_RTLREADING | WS_EX_RIGHT)
-                                        : (ex_style & ~DWORD(WS_EX_RTLREADING | WS_EX_RIGHT));
-    if (reversed)
-        style |= ES_RIGHT;
+    style = right_aligned ? style | ES_RIGHT : style & ~DWORD(ES_RIGHT);
+    const DWORD new_ex_style = right_to_left ? ex_style | WS_EX_RTLREADING : ex_style & ~DWORD(WS_EX_RTLREADING);
     RECT rect = {};
     GetWindowRect(old, &rect);
     // Two points, a rectangle: mapped into a mirrored window, left stays left.
@@ -218,7 +217,7 @@ void show_book(Quirebinder& handler)
         return;
     const bool mirrored = (GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_LAYOUTRTL) != 0;
     for (const int id : BOOK_WORDS_FIELDS)
-        set_direction(window, id, book->right_to_left != mirrored);
+        set_direction(window, id, book->right_to_left, book->right_to_left != mirrored);
     for (const TextField& field : TEXT_FIELDS)
         SetDlgItemTextW(window, field.id, (book->*field.text).c_str());
     for (const FlagField& field : FLAG_FIELDS)

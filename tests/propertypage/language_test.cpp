@@ -204,26 +204,31 @@ TEST(Languages, EachShowsItsOwnPageAndTextsMirroredWhereWrittenRightToLeft)
         EXPECT_EQ(mirrored, (ex_style(pane_of(host)) & WS_EX_LAYOUTRTL) != 0);
     }
 
-    // A book written right to left reads so in a left-to-right page and
-    // pane; in a mirrored one, a book written left to right is the one set
-    // the other way.
+    // A book written right to left reads so, in a left-to-right page and
+    // pane right-aligned; in a mirrored one, a book written left to right is
+    // the one aligned to the other side.
     for (const bool by_tag : {false, true}) {
         for (const LANGID language : {LANGID(0x0409), LANGID(0x0401)}) {
             SCOPED_TRACE(testing::Message() << by_tag << " " << std::hex << language);
             use_ui_language(language);
             const bool mirrored = language == 0x0401;
             Sheet sheet({right_to_left_book(by_tag), book_path(L"cafe-noir.mobi")});
-            for (const int id : {1005, 1007, 1010})
-                EXPECT_EQ(!mirrored, (ex_style(sheet.control(id)) & WS_EX_RTLREADING) != 0) << id;
+            const auto right_aligned = [](HWND control) { return (GetWindowLongW(control, GWL_STYLE) & ES_RIGHT) != 0; };
+            for (const int id : {1005, 1007, 1010}) {
+                EXPECT_NE(0u, ex_style(sheet.control(id)) & WS_EX_RTLREADING) << id;
+                EXPECT_EQ(!mirrored, right_aligned(sheet.control(id))) << id;
+            }
             EXPECT_EQ(0u, ex_style(sheet.control(1012)) & WS_EX_RTLREADING);
             sheet.step(Sheet::Down);
-            EXPECT_EQ(mirrored, (ex_style(sheet.control(1005)) & WS_EX_RTLREADING) != 0);
+            EXPECT_EQ(0u, ex_style(sheet.control(1005)) & WS_EX_RTLREADING);
+            EXPECT_EQ(mirrored, right_aligned(sheet.control(1005)));
             EXPECT_EQ(L"Caf\u00e9 Noir", sheet.text(1005).substr(0, 9));
             PreviewHost host;
             ASSERT_EQ(S_OK, host.start(preview_handler().Get(),
                                        handler_test::memory_stream(file_bytes(right_to_left_book(by_tag))).Get(), 500, 300));
             const HWND text = FindWindowExW(pane_of(host), nullptr, L"EDIT", nullptr);
-            EXPECT_EQ(!mirrored, (ex_style(text) & WS_EX_RTLREADING) != 0);
+            EXPECT_NE(0u, ex_style(text) & WS_EX_RTLREADING);
+            EXPECT_EQ(!mirrored, right_aligned(text));
         }
     }
 }
