@@ -162,6 +162,7 @@ book_status analyze_container(ByteReader& reader, bool prefer_thumbnail,
             case 103: info.has_description = true; info.description = value; break;
             case 106: info.has_published = true; info.published = value; break;
             case 108: info.contributors.push_back(value); break;
+            case 524: info.has_language = true; info.language = value; break;
             case 115: info.is_sample = true; break;
             case 116:
                 if (length >= 12 && !start_seen) {

@@ -53,6 +53,8 @@ struct ContainerInfo {
     ByteSpan published;
     bool has_description = false;       // EXTH 103, last one wins
     ByteSpan description;
+    bool has_language = false;          // EXTH 524 (a language tag), last one wins
+    ByteSpan language;
 
     bool is_sample = false;
     bool has_document_type = false;     // an EXTH 501 record was met

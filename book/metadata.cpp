@@ -8,6 +8,8 @@
 #include <cwchar>
 #include <utility>
 
+#include "server/ui_language.h"
+
 const wchar_t creator_separator[] = L"; ";
 
 namespace {
@@ -50,6 +52,19 @@ std::wstring decode_text(const std::uint8_t* bytes, std::uint32_t count, std::ui
     if (MultiByteToWideChar(code_page, 0, text, length, &result[0], n) != n)
         return {};
     return result;
+}
+
+bool written_right_to_left(std::uint32_t locale, const std::uint8_t* tag, std::uint32_t tag_size)
+{
+    std::string language;
+    for (std::uint32_t i = 0; i < tag_size && tag[i] != '-' && tag[i] != '_' && tag[i] != 0; ++i)
+        language += char(tag[i] >= 'A' && tag[i] <= 'Z' ? tag[i] - 'A' + 'a' : tag[i]);
+    if (language.empty())
+        return is_right_to_left_language(LANGIDFROMLCID(locale));
+    for (const char* right_to_left : {"ar", "he", "iw", "fa", "ur", "ps", "sd", "ug", "dv", "syr", "yi", "ckb"})
+        if (language == right_to_left)
+            return true;
+    return false;
 }
 
 std::wstring language_name(std::uint32_t locale)

@@ -100,6 +100,10 @@ HRESULT MobiBook::analyze()
         is_encrypted = info.is_encrypted;
         title = decode_span(info, info.title);
         language = language_name(info.locale);
+        right_to_left = info.has_language
+                            ? written_right_to_left(info.locale, info.record0.data() + info.language.offset,
+                                                    info.language.size)
+                            : written_right_to_left(info.locale, nullptr, 0);
 
         // Without an EXTH block the lists and the creator stay as they are;
         // the other EXTH fields change only when their records are met.

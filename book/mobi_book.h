@@ -47,6 +47,7 @@ public:
     std::wstring created_date;
     std::wstring published_date;
     std::wstring language;
+    bool right_to_left = false;  // the book's language is written right to left
     std::vector<std::wstring> authors;
     std::vector<std::wstring> contributors;
     DWORD source_offset;

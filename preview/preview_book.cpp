@@ -16,6 +16,7 @@
 #include "resources/resource.h"
 #include "server/log.h"
 #include "server/module.h"
+#include "server/ui_language.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -128,9 +129,7 @@ HRESULT read_cover(MobiBook& source, PreviewBook& book)
 
 std::wstring preview_text(UINT id)
 {
-    const wchar_t* text = nullptr;
-    const int length = LoadStringW(g_module.instance, id, reinterpret_cast<LPWSTR>(&text), 0);
-    return length > 0 && text ? std::wstring(text, std::size_t(length)) : std::wstring();
+    return ui_text(id);
 }
 
 HRESULT read_preview_book(IStream* stream, PreviewBook& book)
@@ -155,6 +154,7 @@ HRESULT read_preview_book(IStream* stream, PreviewBook& book)
     book.published = source->published_date;
     book.created = source->created_date;
     book.language = source->language;
+    book.right_to_left = source->right_to_left;
 
     const ContainerInfo& info = source->container;
     book.text = as_paragraphs(description_of(info));

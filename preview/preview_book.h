@@ -16,6 +16,7 @@ struct PreviewBook {
     bool valid = false;
     bool encrypted = false;
     std::wstring title, creator, publisher, published, created, language;
+    bool right_to_left = false;  // the book's language is written right to left
     // The text area's contents: description, then the opening text (or the
     // line that says the text is encrypted), one paragraph each, a blank
     // line between paragraphs, with CR LF line breaks. The description is

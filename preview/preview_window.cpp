@@ -12,6 +12,7 @@
 #include "resources/resource.h"
 #include "server/log.h"
 #include "server/module.h"
+#include "server/ui_language.h"
 
 
 namespace {
@@ -80,9 +81,9 @@ std::vector<DetailRow> details_of(const PreviewBook& book)
     return rows;
 }
 
-HWND make_control(const wchar_t* window_class, DWORD style, HWND parent, int id)
+HWND make_control(const wchar_t* window_class, DWORD style, HWND parent, int id, DWORD ex_style = 0)
 {
-    return CreateWindowExW(0, window_class, L"", WS_CHILD | style, 0, 0, 0, 0, parent,
+    return CreateWindowExW(ex_style, window_class, L"", WS_CHILD | style, 0, 0, 0, 0, parent,
                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), g_module.instance,
                            nullptr);
 }
@@ -177,16 +178,26 @@ HRESULT PreviewWindow::create(HWND parent, const RECT& rect, PreviewBook book,
     made->uses_class_ = true;
 
     ContextActivation active(made->context_);
+    // Mirrored in a right-to-left user interface (the cover on the right,
+    // the labels right of their values); the book's own words read in its
+    // direction and aligned to the side its writing starts from:
+    // right-aligned where that differs from the pane's, which a mirrored
+    // pane shows on its left.
+    made->mirrored_ = is_right_to_left_language(ui_language());
+    made->reversed_ = made->book_.right_to_left != made->mirrored_;
     const HWND window = CreateWindowExW(
-        0, WINDOW_CLASS, L"", WS_CHILD | WS_CLIPCHILDREN, rect.left, rect.top,
+        made->mirrored_ ? WS_EX_LAYOUTRTL : 0, WINDOW_CLASS, L"", WS_CHILD | WS_CLIPCHILDREN, rect.left, rect.top,
         rect.right - rect.left, rect.bottom - rect.top, parent, nullptr, g_module.instance,
         made.get());
     ENSURE_THAT(window != nullptr, E_FAIL);
     // The window's name is the title, for screen readers and other tools.
     SetWindowTextW(window, made->book_.title.c_str());
     made->edit_ = make_control(
-        L"EDIT", WS_VSCROLL | WS_TABSTOP | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, window,
-        PREVIEW_TEXT_ID);
+        L"EDIT",
+        WS_VSCROLL | WS_TABSTOP | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL |
+            (made->reversed_ ? ES_RIGHT : 0),
+        window, PREVIEW_TEXT_ID,
+        made->book_.right_to_left ? WS_EX_RTLREADING : 0);
     ENSURE_THAT(made->edit_ != nullptr, E_FAIL);
     if (made->book_.valid) {
         int id = 0;
@@ -418,7 +429,8 @@ void PreviewWindow::layout()
             GetTextMetricsW(dc, &title_metrics);
             title_rect_ = {column.left, column.top, column.right, column.top};
             DrawTextW(dc, book_.title.c_str(), int(book_.title.size()), &title_rect_,
-                      DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX | DT_EDITCONTROL);
+                      DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX | DT_EDITCONTROL |
+                          (book_.right_to_left ? DT_RTLREADING : 0));
             title_rect_.right = column.right;
             const LONG most = column.top + 3 * title_metrics.tmHeight;
             if (title_rect_.bottom > most)
@@ -455,8 +467,13 @@ void PreviewWindow::paint(HDC target)
         DeleteDC(dc);
         return;
     }
+    // In a mirrored pane the canvas is mirrored as the window is, and the
+    // pictures are copied as they are.
+    const DWORD copy = mirrored_ ? SRCCOPY | NOMIRRORBITMAP : SRCCOPY;
     {
         SelectedObject on_canvas(dc, canvas);
+        if (mirrored_)
+            SetLayout(dc, LAYOUT_RTL);  // across the canvas's width
         FillRect(dc, &client, background_);
         SetBkMode(dc, TRANSPARENT);
         SetTextColor(dc, visuals_.text);
@@ -479,7 +496,7 @@ void PreviewWindow::paint(HDC target)
                 if (picture) {
                     SelectedObject shown(picture, cover_);
                     BitBlt(dc, cover_at_.x, cover_at_.y, cover_size_.cx, cover_size_.cy, picture,
-                           0, 0, SRCCOPY);
+                           0, 0, copy);
                 }
                 if (picture)
                     DeleteDC(picture);
@@ -488,10 +505,11 @@ void PreviewWindow::paint(HDC target)
                 SelectedObject font(dc, title_font_);
                 RECT box = title_rect_;
                 DrawTextW(dc, book_.title.c_str(), int(book_.title.size()), &box,
-                          DT_WORDBREAK | DT_NOPREFIX | DT_EDITCONTROL | DT_END_ELLIPSIS);
+                          DT_WORDBREAK | DT_NOPREFIX | DT_EDITCONTROL | DT_END_ELLIPSIS |
+                              (reversed_ ? DT_RIGHT : 0) | (book_.right_to_left ? DT_RTLREADING : 0));
             }
         }
-        BitBlt(target, 0, 0, client.right, client.bottom, dc, 0, 0, SRCCOPY);
+        BitBlt(target, 0, 0, client.right, client.bottom, dc, 0, 0, copy);
     }
     DeleteObject(canvas);
     DeleteDC(dc);

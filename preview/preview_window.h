@@ -67,6 +67,8 @@ private:
     ModuleContext context_;
     std::wstring message_;  // for a file that is not a book
     bool uses_class_ = false;
+    bool mirrored_ = false;  // the pane is laid out right to left
+    bool reversed_ = false;  // the book's words read against the pane's direction
     HWND window_ = nullptr;
     HWND edit_ = nullptr;
     UINT dpi_ = 96;

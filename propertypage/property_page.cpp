@@ -13,6 +13,7 @@
 #include "server/log.h"
 #include "server/module.h"
 #include "server/module_context.h"
+#include "server/ui_language.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -41,6 +42,41 @@ const FlagField FLAG_FIELDS[] = {
     {IDC_PERSONAL, &MobiBook::is_personal},
     {IDC_ENCRYPTED, &MobiBook::is_encrypted},
 };
+
+// The fields of the book's own words read in the book's direction
+// (right-to-left reading order for a book written so, the bidirectional
+// algorithm placing its runs of other scripts), aligned to the side the
+// book's writing starts from: right-aligned where the book's direction
+// differs from the page's, which a mirrored page shows on its left. An edit
+// control takes its alignment only when it is made, so a field of another
+// direction is made anew in the old one's place.
+const int BOOK_WORDS_FIELDS[] = {IDC_TITLE, IDC_CREATOR, IDC_PUBLISHER};
+
+void set_direction(HWND window, int id, bool right_to_left, bool right_aligned)
+{
+    const HWND old = GetDlgItem(window, id);
+    if (!old)
+        return;
+    const DWORD ex_style = DWORD(GetWindowLongW(old, GWL_EXSTYLE));
+    DWORD style = DWORD(GetWindowLongW(old, GWL_STYLE));
+    if (((ex_style & WS_EX_RTLREADING) != 0) == right_to_left && ((style & ES_RIGHT) != 0) == right_aligned)
+        return;
+    style = right_aligned ? style | ES_RIGHT : style & ~DWORD(ES_RIGHT);
+    const DWORD new_ex_style = right_to_left ? ex_style | WS_EX_RTLREADING : ex_style & ~DWORD(WS_EX_RTLREADING);
+    RECT rect = {};
+    GetWindowRect(old, &rect);
+    // Two points, a rectangle: mapped into a mirrored window, left stays left.
+    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&rect), 2);
+    const HWND made = CreateWindowExW(
+        new_ex_style & ~DWORD(WS_EX_LAYOUTRTL), L"EDIT", L"", style, rect.left, rect.top,
+        rect.right - rect.left, rect.bottom - rect.top, window,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), g_module.instance, nullptr);
+    if (!made)
+        return;
+    SendMessageW(made, WM_SETFONT, SendMessageW(old, WM_GETFONT, 0, 0), FALSE);
+    SetWindowPos(made, old, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    DestroyWindow(old);
+}
 
 void show_control(HWND window, int id, bool show)
 {
@@ -107,6 +143,9 @@ void PropertyPage::show_book()
     SetDlgItemTextW(window_, IDC_FILE_NAME, book.file_name.c_str());
     if (!valid)
         return;
+    const bool mirrored = (GetWindowLongW(window_, GWL_EXSTYLE) & WS_EX_LAYOUTRTL) != 0;
+    for (const int id : BOOK_WORDS_FIELDS)
+        set_direction(window_, id, book.right_to_left, book.right_to_left != mirrored);
     for (const TextField& field : TEXT_FIELDS)
         SetDlgItemTextW(window_, field.id, (book.*field.text).c_str());
     for (const FlagField& field : FLAG_FIELDS)
@@ -120,6 +159,9 @@ void PropertyPage::init()
     current_book_ = 0;
     initial_cover_image_ = reinterpret_cast<HBITMAP>(
         SendDlgItemMessageW(window_, IDC_COVER, STM_GETIMAGE, IMAGE_BITMAP, 0));
+    // A mirrored page would show the pictures mirrored too.
+    const HWND cover = GetDlgItem(window_, IDC_COVER);
+    SetWindowLongW(cover, GWL_EXSTYLE, GetWindowLongW(cover, GWL_EXSTYLE) & ~WS_EX_LAYOUTRTL);
     const HWND updown = GetDlgItem(window_, IDC_BOOK_UPDOWN);
     if (books_.size() < 2) {
         ShowWindow(updown, SW_HIDE);
@@ -172,7 +214,14 @@ HRESULT PropertyPage::add(const std::vector<ComPtr<MobiBook>>& books, IUnknown* 
     record.dwSize = sizeof(record);
     record.dwFlags = PSP_USECALLBACK;
     record.hInstance = g_module.instance;
-    record.pszTemplate = MAKEINTRESOURCEW(IDD_MOBI_PAGE);
+    // The page in the user interface's language, found as Windows finds a
+    // program's (server/ui_language.h); else the template Windows finds.
+    if (const DLGTEMPLATE* page_template = ui_dialog(IDD_MOBI_PAGE)) {
+        record.dwFlags |= PSP_DLGINDIRECT;
+        record.pResource = page_template;
+    } else {
+        record.pszTemplate = MAKEINTRESOURCEW(IDD_MOBI_PAGE);
+    }
     record.pfnDlgProc = dialog_proc;
     record.lParam = reinterpret_cast<LPARAM>(made.get());
     record.pfnCallback = callback;

@@ -13,6 +13,8 @@
 #include "server/file_identity.h"
 #include "server/last_error.h"
 #include "server/log.h"
+#include "server/ui_language.h"
+#include "resources/resource.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -154,7 +156,11 @@ HRESULT save_source(HWND owner, MobiBook& book)
         OPENFILENAMEW dialog = {};
         dialog.lStructSize = sizeof(dialog);
         dialog.hwndOwner = owner;
-        dialog.lpstrFilter = L"ZIP Files\0*.zip\0All Files\0*.*\0";
+        // Each name, its pattern, each ending in a null, and a last null.
+        std::wstring filter = ui_text(IDS_SAVE_ZIP_FILES);
+        filter += std::wstring(L"\0*.zip\0", 7) + ui_text(IDS_SAVE_ALL_FILES);
+        filter += std::wstring(L"\0*.*\0", 6);
+        dialog.lpstrFilter = filter.c_str();
         dialog.nFilterIndex = 0;
         dialog.lpstrFile = buffer.data();
         dialog.nMaxFile = static_cast<DWORD>(buffer.size());
@@ -172,7 +178,11 @@ HRESULT save_source(HWND owner, MobiBook& book)
         }
         return write_source_file(book, buffer.data());
     });
-    if (FAILED(hr) && !cancelled)
-        MessageBoxW(owner, L"Save Failed.", book.file_name.c_str(), MB_OK);
+    if (FAILED(hr) && !cancelled) {
+        const UINT direction =
+            is_right_to_left_language(ui_language()) ? MB_RTLREADING | MB_RIGHT : 0;
+        MessageBoxW(owner, ui_text(IDS_SAVE_FAILED).c_str(), book.file_name.c_str(),
+                    MB_OK | direction);
+    }
     return hr;
 }

@@ -43,3 +43,7 @@
 #define IDS_PREVIEW_PUBLISHED 204
 #define IDS_PREVIEW_CREATED 205
 #define IDS_PREVIEW_LANGUAGE 206
+// Save Source's filter names and its failure message.
+#define IDS_SAVE_ZIP_FILES 207
+#define IDS_SAVE_ALL_FILES 208
+#define IDS_SAVE_FAILED 209

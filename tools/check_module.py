@@ -15,9 +15,14 @@ SYSTEM_DLLS = {
     "advapi32.dll", "comctl32.dll", "comdlg32.dll", "gdi32.dll", "kernel32.dll", "msvcrt.dll",
     "ole32.dll", "oleaut32.dll", "shell32.dll", "shlwapi.dll", "user32.dll", "windowscodecs.dll",
 }
-RT_BITMAP, RT_DIALOG, RT_VERSION, RT_MANIFEST = 2, 5, 16, 24
-# The property page: dialog 102 in English, Japanese and Chinese (PRC).
-PAGE_LANGUAGES = {0x409, 0x411, 0x804}
+RT_BITMAP, RT_DIALOG, RT_STRING, RT_VERSION, RT_MANIFEST = 2, 5, 6, 16, 24
+# The property page: dialog 102 in Windows' 38 display languages.
+PAGE_LANGUAGES = {
+    0x0401, 0x0402, 0x0405, 0x0406, 0x0407, 0x0408, 0x0809, 0x0409, 0x0C0A, 0x080A, 0x0425, 0x040B,
+    0x0C0C, 0x040C, 0x040D, 0x041A, 0x040E, 0x0410, 0x0411, 0x0412, 0x0427, 0x0426, 0x0414, 0x0413,
+    0x0415, 0x0416, 0x0816, 0x0418, 0x0419, 0x041B, 0x0424, 0x241A, 0x041D, 0x041E, 0x041F, 0x0422,
+    0x0804, 0x0404,
+}
 EXPECTED = {
     "quirebinder32.dll": (0x14C, (5, 1)),
     "quirebinder64.dll": (0x8664, (5, 2)),
@@ -163,9 +168,12 @@ def check(path, version):
     if "Microsoft.Windows.Common-Controls" not in manifest or 'version="6.0.0.0"' not in manifest:
         problems.append("manifest resource 2 does not name Common-Controls 6.0.0.0")
     languages = pe.resource_languages()
-    if not PAGE_LANGUAGES <= languages.get((RT_DIALOG, 102), set()):
-        problems.append("dialog 102 languages %s, expected %s" % (
-            sorted(languages.get((RT_DIALOG, 102), set())), sorted(PAGE_LANGUAGES)))
+    # The page, and the texts of the preview and Save Source (string ids
+    # 200 to 209, the table's block 13), in every language.
+    for kind, name, label in ((RT_DIALOG, 102, "dialog 102"), (RT_STRING, 13, "string block 13")):
+        if not PAGE_LANGUAGES <= languages.get((kind, name), set()):
+            problems.append("%s languages %s, expected %s" % (
+                label, sorted(languages.get((kind, name), set())), sorted(PAGE_LANGUAGES)))
     if (RT_BITMAP, 100) not in resources:
         problems.append("no bitmap 100")
     expected = version
