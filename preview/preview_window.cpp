@@ -182,7 +182,9 @@ HRESULT PreviewWindow::create(HWND parent, const RECT& rect, PreviewBook book,
     // the labels right of their values); the book's own words read in its
     // direction and aligned to the side its writing starts from:
     // right-aligned where that differs from the pane's, which a mirrored
-    // pane shows on its left.
+    // pane shows on its left. The text area is not mirrored (a mirrored
+    // edit control reads right to left whatever the book): it reads and
+    // aligns by the book alone, its scroll bar on the pane's outer side.
     made->mirrored_ = is_right_to_left_language(ui_language());
     made->reversed_ = made->book_.right_to_left != made->mirrored_;
     const HWND window = CreateWindowExW(
@@ -195,10 +197,13 @@ HRESULT PreviewWindow::create(HWND parent, const RECT& rect, PreviewBook book,
     made->edit_ = make_control(
         L"EDIT",
         WS_VSCROLL | WS_TABSTOP | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL |
-            (made->reversed_ ? ES_RIGHT : 0),
+            (made->book_.right_to_left ? ES_RIGHT : 0),
         window, PREVIEW_TEXT_ID,
         made->book_.right_to_left ? WS_EX_RTLREADING : 0);
     ENSURE_THAT(made->edit_ != nullptr, E_FAIL);
+    if (made->mirrored_)
+        SetWindowLongW(made->edit_, GWL_EXSTYLE,
+                       (GetWindowLongW(made->edit_, GWL_EXSTYLE) & ~WS_EX_LAYOUTRTL) | WS_EX_LEFTSCROLLBAR);
     if (made->book_.valid) {
         int id = 0;
         for (const DetailRow& row : details_of(made->book_)) {

@@ -49,6 +49,7 @@ done
 # locale's code page changes: so a prefix of their own, whose links to the
 # fonts of the scripts are put back after each change.
 locales=build/locales
+mkdir -p "$locales"
 pictures_prefix="$(pwd)/build/x64/pictures-prefix"
 WINEPREFIX="$pictures_prefix" /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
 export WINEPREFIX="$pictures_prefix" WINEDEBUG=-all HOME="$(pwd)/build/x64/winehome"
