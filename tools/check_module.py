@@ -15,8 +15,8 @@ RT_BITMAP, RT_DIALOG, RT_VERSION, RT_MANIFEST = 2, 5, 16, 24
 # The property page: dialog 102 in English, Japanese and Chinese (PRC).
 PAGE_LANGUAGES = {0x409, 0x411, 0x804}
 EXPECTED = {
-    "quirebinder32.dll": (0x14C, (5, 1)),
-    "quirebinder64.dll": (0x8664, (5, 2)),
+    "quirebinder32.dll": (0x14C, (6, 1)),
+    "quirebinder64.dll": (0x8664, (6, 1)),
     "quirebinderarm64.dll": (0xAA64, (6, 2)),
 }
 VERSION_STRINGS = {
