@@ -2,8 +2,9 @@
 # Installs, idempotently, the Debian packages the build and the tests need:
 # first the main job's set (cross compilers, CMake, Ninja, the 64-bit Wine
 # and Xvfb, wixl and msitools, clang and GoogleTest for the native tests,
-# libmobi, the independent reader they compare against, and the CJK font
-# the captures of Chinese and Japanese books need), then each test lane's
+# libmobi, the independent reader they compare against, the CJK font
+# the captures of Chinese and Japanese books need, and what the release
+# command uses: faketime, zip, osslsigncode and openssl), then each test lane's
 # set on its own (tools/lanes.sh): the 32-bit Wine, the ARM64 toolchain's
 # compilers, and, only with QB_ARM64_EMULATION=1, the emulator and
 # debootstrap. Only the main set's failure fails this script; a lane whose
@@ -21,7 +22,8 @@ wine wine64 xvfb xauth
 googletest clang libclang-rt-14-dev llvm
 libmobi-dev pkg-config
 wixl msitools
-fonts-wqy-microhei"
+fonts-wqy-microhei
+faketime zip osslsigncode openssl"
 [ "${1:-}" != "--bench" ] || MAIN="$MAIN strace"
 LANE_32BIT="wine32:i386"
 LANE_ARM64="clang-14 lld-14 llvm-14 libclang-common-14-dev xz-utils bzip2"
