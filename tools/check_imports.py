@@ -13,6 +13,7 @@ import os
 import struct
 import sys
 
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from check_module import PE  # noqa: E402
 
