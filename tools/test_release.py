@@ -62,10 +62,10 @@ def main(folder, url, ca=None):
         if set(installed) != {file.split("/")[1] for file in held} - {"README.md"}:
             fail(f"{name}.msi installs {sorted(installed)}, not what the zip holds")
         # MsiFileHash: the MD5 of each file as four little-endian 32-bit numbers.
-        for file_id, _, *parts in msi_table(msi, "MsiFileHash"):
+        for file_id, _, *numbers in msi_table(msi, "MsiFileHash"):
             file = next((f for f, i in installed.items() if i == file_id), None)
             md5 = hashlib.md5(held.get(f"{name}/{file}", b"")).digest()
-            if [int(p) for p in parts] != list(struct.unpack("<4i", md5)):
+            if [int(n) for n in numbers] != list(struct.unpack("<4i", md5)):
                 fail(f"{name}.msi: the MsiFileHash of {file} is not the zip's file's")
         if ["Quirebinder needs Windows 7 or later.", MIN_WINDOWS] not in [
                 row[::-1] for row in msi_table(msi, "LaunchCondition")]:
