@@ -61,5 +61,11 @@ WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" \
     build/x64/wine-run.sh "$out/$name/quirebinder.exe" thumbnail tests/data/books/cafe-noir.mobi \
         -o "$out/cover.png" --dll "$out/$name/quirebinder64.dll" </dev/null
 [ -s "$out/cover.png" ]
-echo "signed: the x64 host and module make a thumbnail under Wine"
+said=$(build/x64/wine-run.sh "$out/$name/quirebinder.exe" --version </dev/null | tr -d '\r')
+version=$(basename "$signed")
+[ "$said" = "quirebinder ${version#quirebinder-}" ] || {
+    echo "quirebinder --version says \"$said\"" >&2
+    exit 1
+}
+echo "signed: the x64 host and module make a thumbnail under Wine; the host says its version"
 echo "release checks: passed in $(( $(date +%s) - start )) s"
