@@ -13,6 +13,7 @@
 #include "host/commands.h"
 #include "host/console.h"
 #include "host/exit_codes.h"
+#include "identity.h"
 
 namespace {
 
@@ -120,7 +121,8 @@ void print_overview()
     std::wstring text = L"Usage:\n";
     for (const Command& command : COMMANDS)
         text += std::wstring(L"  ") + command.usage + L"\n";
-    text += L"\n\"quirebinder COMMAND --help\" describes a command.\n\n";
+    text += L"\n\"quirebinder COMMAND --help\" describes a command; \"quirebinder --version\" "
+            L"prints the version.\n\n";
     print(text + EXIT_CODES);
 }
 
@@ -141,6 +143,10 @@ int wmain(int argc, wchar_t** argv)
     if (args.empty() || args[0] == L"--help" || args[0] == L"-h" || args[0] == L"help") {
         print_overview();
         return args.empty() ? EXIT_USAGE : EXIT_OK;
+    }
+    if (args[0] == L"--version") {
+        print(L"quirebinder " QB_VERSION_TEXT);
+        return EXIT_OK;
     }
     const Command* command = nullptr;
     for (const Command& candidate : COMMANDS) {

@@ -2,9 +2,10 @@
 # Installs, idempotently, the Debian packages the build and the tests need:
 # first the main job's set (cross compilers, CMake, Ninja, the 64-bit Wine
 # and Xvfb, wixl and msitools, clang and GoogleTest for the native tests,
-# libmobi, the independent reader they compare against, and the fonts the
-# user interface's scripts need: CJK and Korean, Arabic and Thai, Hebrew),
-# then each test lane's
+# libmobi, the independent reader they compare against, the fonts the
+# user interface's scripts need (CJK and Korean, Arabic and Thai, Hebrew),
+# and what the release command uses: faketime, zip, osslsigncode and
+# openssl), then each test lane's
 # set on its own (tools/lanes.sh): the 32-bit Wine, the ARM64 toolchain's
 # compilers, and, only with QB_ARM64_EMULATION=1, the emulator and
 # debootstrap. Only the main set's failure fails this script; a lane whose
@@ -22,7 +23,8 @@ wine wine64 xvfb xauth
 googletest clang libclang-rt-14-dev llvm
 libmobi-dev pkg-config
 wixl msitools
-fonts-wqy-microhei fonts-noto-ui-core fonts-dejavu-core"
+fonts-wqy-microhei fonts-noto-ui-core fonts-dejavu-core
+faketime zip osslsigncode openssl"
 [ "${1:-}" != "--bench" ] || MAIN="$MAIN strace"
 LANE_32BIT="wine32:i386"
 LANE_ARM64="clang-14 lld-14 llvm-14 libclang-common-14-dev xz-utils bzip2"

@@ -24,8 +24,8 @@ PAGE_LANGUAGES = {
     0x0804, 0x0404,
 }
 EXPECTED = {
-    "quirebinder32.dll": (0x14C, (5, 1)),
-    "quirebinder64.dll": (0x8664, (5, 2)),
+    "quirebinder32.dll": (0x14C, (6, 1)),
+    "quirebinder64.dll": (0x8664, (6, 1)),
     "quirebinderarm64.dll": (0xAA64, (6, 2)),
 }
 VERSION_STRINGS = {

@@ -4,7 +4,8 @@
 # tests under Wine (with an Xvfb display and one wineserver per prefix for
 # the run) twice: against the 64-bit module in a 64-bit prefix and against
 # the 32-bit module in a 32-bit prefix (and its registration under WOW64),
-# and each installer package's install and removal in a fresh prefix. The
+# each installer package's install and removal in a fresh prefix, and a
+# release of the builds, checked (tools/test_release.sh). The
 # test lanes (tools/lanes.sh) come after the main job: the 32-bit suite, the
 # ARM64 build and, with QB_ARM64_EMULATION=1, its emulated run. Last, the
 # number of tests of each suite and every lane not run, and why.
@@ -23,6 +24,7 @@ done
 cmake --build --preset native --target msi
 
 python3 tools/make_no_cover_bitmap.py --check
+python3 tools/make_icon.py --check
 python3 tools/check_includes.py
 # The version the modules must carry: the one every build generates.
 identity=build/native/generated/identity.h
@@ -110,6 +112,10 @@ fi
 # The x64 package, installed and removed in a fresh prefix of its own (after
 # the ARM64 lane, whose Arm64 package its installer must refuse).
 python3 tools/test_msi.py build/native/installer/package build/msi-prefix
+
+# The release (tools/release.sh) of these builds, checked: its zips, sums
+# and manifests, reproducible modules and packages, a signed release.
+if lane_out arm64; then sh tools/test_release.sh --no-arm64; else sh tools/test_release.sh; fi
 
 # The emulated ARM64 lane: the ARM64 host and module under an emulated
 # arm64 Wine. The emulator and the arm64 root change the machine: they are

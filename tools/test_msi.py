@@ -16,7 +16,11 @@ values, no key of our own and no installed file may be left. Last, the
 package is installed again and a newer version of it over that: one product
 registered, the newer version's files, and its removal cleans up as before.
 The package's version must be the module's; the installed host must make a
-thumbnail through the registered class.
+thumbnail through the registered class. Before all that, with Wine's Windows
+version set to Vista, the package must refuse to install (its launch
+condition: Windows 7 or later); after the installation its Apps & Features
+entry must name the publisher, the version, the help link, the size and an
+icon file that is there.
 
     test_msi.py STAGE_DIR PREFIX_DIR
 
@@ -71,6 +75,10 @@ EMPTIED = "Software\\Classes\\.mobi\\ShellEx\\{BB2E617C-0920-11D1-9A0B-00C04FC2D
 # Our own key, where a slot another program holds points (make_wxs).
 RELEASED_KEY = "HKLM\\Software\\Quirebinder"
 UNINSTALL_KEY = "software\\microsoft\\windows\\currentversion\\uninstall\\"
+PRODUCTS_KEY = "software\\classes\\installer\\products\\"
+# Apps & Features: the uninstall entry's values.
+ENTRY = {"publisher": "The Quirebinder developers",
+         "helplink": "https://github.com/quirebinder/quirebinder#readme"}
 EXPORTS = ["HKLM\\Software\\Classes",
            "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion"]
 
@@ -224,6 +232,12 @@ def main():
     try:
         wine(env, "wineboot", "-i")
         run(env, WINESERVER, "-w")
+        # Wine's Windows version older than the oldest the package takes.
+        wine(env, "reg", "add", "HKCU\\Software\\Wine", "/v", "Version", "/d", "vista", "/f")
+        code = wine(env, "msiexec", "/i", msi, "/qn")
+        if code != 1603 & 0xFF or os.path.exists(os.path.join(prefix, INSTALL_DIR)):
+            failures.append(f"on Windows Vista: exit code {code}, not 1603, or installed")
+        wine(env, "reg", "delete", "HKCU\\Software\\Wine", "/v", "Version", "/f")
         other = os.path.join(stage, "..", REFUSED[0], "package.msi") if REFUSED else ""
         if other and not os.path.exists(other):
             # The Arm64 package comes from the ARM64 lane, which a machine may lack.
@@ -238,7 +252,19 @@ def main():
 
         if wine(env, "msiexec", "/i", msi, "/qn") != 0:
             failures.append("msiexec /i failed")
-        check_installed(env, scratch, others, failures, "installed")
+        installed = check_installed(env, scratch, others, failures, "installed")
+        entries = [values for (view, key), values in installed.items()
+                   if view == VIEW and key.startswith(UNINSTALL_KEY)
+                   and values.get("displayname") == "Quirebinder"]
+        icons = [values.get("producticon", "") for (view, key), values in installed.items()
+                 if view == VIEW and key.startswith(PRODUCTS_KEY) and key.count("\\") == 4]
+        expected = dict(ENTRY, displayversion=version)
+        if (len(entries) != 1 or any(entries[0].get(k) != v for k, v in expected.items())
+                or not entries[0].get("size", "").isdigit()):
+            failures.append(f"installed: Apps & Features entries {entries}, not {expected} and a size")
+        if len(icons) != 1 or not os.path.isfile(os.path.join(
+                prefix, "drive_c", icons[0][3:].replace("\\", "/"))):
+            failures.append(f"installed: product icon {icons}, not a file that is there")
         packed = [name for name in os.listdir(stage) if name.endswith((".dll", ".exe"))]
         for name in packed:
             if not os.path.isfile(os.path.join(prefix, INSTALL_DIR, name)):
