@@ -125,10 +125,11 @@ HRESULT remove_entry(const Entry& entry, Scope scope, REGSAM flag)
     return S_OK;
 }
 
-// True when view holds, for scope, a value naming a module of ours (the
-// class's server): that view still registers the module.
-bool module_registered(Scope scope, View view)
+// The module paths view holds, for scope, in the values that name a module
+// of ours (the classes' servers); none where view no longer registers it.
+std::vector<std::wstring> registered_module_paths(Scope scope, View view)
 {
+    std::vector<std::wstring> paths;
     for (const Entry& entry : registration::entries()) {
         HKEY root = nullptr;
         std::wstring path;
@@ -136,9 +137,15 @@ bool module_registered(Scope scope, View view)
             continue;
         const RegistryValue held = read_registry_value(root, path, utf16(entry.value_name), view);
         if (held.is_text() && !held.data.empty())
-            return true;
+            paths.push_back(held.data);
     }
-    return false;
+    return paths;
+}
+
+// True when view still registers a module of ours, for scope.
+bool module_registered(Scope scope, View view)
+{
+    return !registered_module_paths(scope, view).empty();
 }
 
 }  // namespace
@@ -401,18 +408,12 @@ HRESULT unregister_module(Scope scope, View view)
 HRESULT unregister_module_file(Scope scope, View view, const std::wstring& module_path,
                                std::wstring* registered)
 {
-    for (const Entry& entry : registration::entries()) {
-        HKEY root = nullptr;
-        std::wstring path;
-        if (entry.data != registration::MODULE_PATH || !entry_location(entry, scope, &root, &path))
-            continue;
-        const RegistryValue held = read_registry_value(root, path, utf16(entry.value_name), view);
-        if (held.is_text() && !held.data.empty() && !same_module_file(held.data, module_path)) {
+    for (const std::wstring& held : registered_module_paths(scope, view))
+        if (!same_module_file(held, module_path)) {
             if (registered)
-                *registered = held.data;
+                *registered = held;
             return REGISTERED_ELSEWHERE;
         }
-    }
     return unregister_module(scope, view);
 }
 
