@@ -1,6 +1,7 @@
 #include "imaging/dib.h"
 
 #include <climits>
+#include <cstddef>
 #include <cstdint>
 
 #include "server/last_error.h"

@@ -11,17 +11,22 @@ constexpr LANGID ENGLISH_US = 0x0409;
 // The module's dialog 102: every language the module speaks has one.
 constexpr UINT LANGUAGE_MARKER_DIALOG = 102;
 
+BOOL CALLBACK add_language(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR list)
+{
+    try {
+        reinterpret_cast<std::vector<LANGID>*>(list)->push_back(language);
+        return TRUE;
+    } catch (...) {
+        return FALSE;  // out of memory: the languages found so far
+    }
+}
+
 std::vector<LANGID> module_languages()
 {
     std::vector<LANGID> languages;
-    EnumResourceLanguagesW(
-        g_module.instance, MAKEINTRESOURCEW(5) /* RT_DIALOG */,
-        MAKEINTRESOURCEW(LANGUAGE_MARKER_DIALOG),
-        [](HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR list) -> BOOL {
-            reinterpret_cast<std::vector<LANGID>*>(list)->push_back(language);
-            return TRUE;
-        },
-        reinterpret_cast<LONG_PTR>(&languages));
+    EnumResourceLanguagesW(g_module.instance, MAKEINTRESOURCEW(5) /* RT_DIALOG */,
+                           MAKEINTRESOURCEW(LANGUAGE_MARKER_DIALOG), add_language,
+                           reinterpret_cast<LONG_PTR>(&languages));
     return languages;
 }
 
