@@ -112,8 +112,11 @@ bool HuffCdic::add_cdic(const std::uint8_t* data, std::size_t size, std::size_t 
     dictionary_bytes_ += size - 16;
     // Entries are checked when used: an entry past its record's end breaks
     // only the text that uses it. A record past the last entry is not kept.
-    if (count != 0)
-        records_.emplace_back(data + 16, data + size + COPY_SLACK);
+    if (count != 0) {
+        // COPY_SLACK zeros past the entries: an entry is copied 16 bytes at a time.
+        records_.emplace_back(data + 16, data + size);
+        records_.back().resize(records_.back().size() + COPY_SLACK);
+    }
     entry_count_ += std::uint32_t(count);
     return true;
 }
