@@ -107,14 +107,7 @@ inline Bytes slow_codes_book(std::size_t size)
         put(16 + 1024 + 8 * (l - 1), (1u << l) - 1);  // lowest code: all ones
     put(16 + 1024 + 8 * 30 + 4, HIGH);
     auto codes = [](std::uint32_t entry, std::size_t count) {
-        Bytes out((count * 31 + 7) / 8, 0);
-        const std::uint32_t code = HIGH - entry;
-        std::size_t at = 0;
-        for (std::size_t n = 0; n < count; ++n)
-            for (unsigned k = 0; k < 31; ++k, ++at)
-                if (code >> (30 - k) & 1)
-                    out[at / 8] |= std::uint8_t(0x80 >> (at % 8));
-        return out;
+        return fixed_length_codes(31, std::vector<std::uint32_t>(count, entry), HIGH);
     };
     const std::size_t dictionary = 16 + 32 * (16 + 2 * 16384 + 2) + 0x7FFF;
     const std::size_t records = std::max<std::size_t>(1, size > dictionary ? (size - dictionary) / 4000 : 1);

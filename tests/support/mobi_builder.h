@@ -685,13 +685,17 @@ inline Bytes fixed_length_huff(unsigned bits)
     return huff;
 }
 
-// Codes of `bits` bits each, naming the entries, zero padded to a byte.
-inline Bytes fixed_length_codes(unsigned bits, const std::vector<std::uint32_t>& entries)
+// Codes of `bits` bits each, naming the entries, zero padded to a byte: the
+// code of entry e is highest - e (by default, all ones less e).
+inline Bytes fixed_length_codes(unsigned bits, const std::vector<std::uint32_t>& entries,
+                                std::uint32_t highest = 0)
 {
+    if (highest == 0)
+        highest = (1u << bits) - 1;
     Bytes out((entries.size() * bits + 7) / 8, 0);
     std::size_t at = 0;
     for (const std::uint32_t entry : entries) {
-        const std::uint32_t code = (1u << bits) - 1 - entry;
+        const std::uint32_t code = highest - entry;
         for (unsigned k = 0; k < bits; ++k, ++at)
             if (code >> (bits - 1 - k) & 1)
                 out[at / 8] |= std::uint8_t(0x80 >> (at % 8));
